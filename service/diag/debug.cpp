@@ -1,0 +1,135 @@
+// The trace sink and the rules of a trace line; the platform parts live in debug_os.h.
+#include "debug.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "debug_os.h"
+
+bool ConsoleDebug = false;
+
+namespace {
+
+FILE* TraceSink = nullptr;
+bool Tracing = false;
+bool AtLineStart = true;
+
+constexpr size_t EVENT_TEXT_SIZE = 1024;
+constexpr size_t EVENT_FIRST_SIZE = 4096;
+constexpr size_t SYSTEM_TEXT_SIZE = 1024;
+
+void InstallSink(FILE* stream)
+{
+    if (TraceSink == nullptr)
+        DiagLockCreate();
+    else if (TraceSink != stderr)
+        fclose(TraceSink);
+    TraceSink = stream;
+}
+
+// The one writer behind TraceMessage and LogMessage. A line may be built from several pieces:
+// only a piece whose format ends in a line feed ends the line.
+bool TracePiece(const char* format, va_list args)
+{
+    if (TraceSink == nullptr)
+        return false;
+    DiagLockEnter();
+    if (AtLineStart) {
+        if (TraceSink != stderr) {
+            DiagTime t;
+            DiagNowUtc(&t);
+            fprintf(TraceSink, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.Year, t.Month, t.Day, t.Hour, t.Minute,
+                    t.Second, t.Millisecond);
+        }
+        fprintf(TraceSink, "[0x%08lx-0x%08lx]: ", DiagProcessId(), DiagThreadId());
+    }
+    if (format == nullptr) {
+        AtLineStart = true;
+    } else {
+        vfprintf(TraceSink, format, args);
+        size_t len = strlen(format);
+        if (len > 0)
+            AtLineStart = format[len - 1] == '\n';
+    }
+    if (TraceSink != stderr)
+        fflush(TraceSink);
+    DiagLockLeave();
+    return true;
+}
+
+bool Detached() { return !ConsoleDebug; }
+
+}  // namespace
+
+bool OpenTrace(const char* name)
+{
+    if (name == nullptr)
+        return Tracing;
+    FILE* stream = strcmp(name, "-") == 0 ? stderr : fopen(name, "at+");
+    if (stream != nullptr) {
+        InstallSink(stream);
+        Tracing = true;
+    }
+    return Tracing;
+}
+
+bool TraceMessage(const char* format, ...)
+{
+    if (!Tracing)
+        return false;
+    va_list args;
+    va_start(args, format);
+    TracePiece(format, args);
+    va_end(args);
+    return Tracing;
+}
+
+bool LogMessage(const char* format, ...)
+{
+    if (!Tracing && !Detached())
+        return false;
+    // The last-error value decides the event's type: take it before anything here can change it.
+    unsigned long lastError = DiagLastError();
+    va_list args;
+    if (Tracing) {
+        va_start(args, format);
+        TracePiece(format, args);
+        va_end(args);
+        DiagSetLastError(lastError);
+    }
+    char text[EVENT_TEXT_SIZE];
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format ? format : "", args);
+    va_end(args);
+    ReportServiceEvent(text);
+    return Tracing;
+}
+
+bool LogError(const char* label, long code)
+{
+    if (!Tracing && !Detached())
+        return false;
+    unsigned long lastError = DiagLastError();
+    char text[SYSTEM_TEXT_SIZE];
+    if (!DiagSystemText(code, text, sizeof text))
+        strcpy(text, "?!?!?!?!");
+    DiagSetLastError(lastError);
+    LogMessage("Error '%s' -> %ld, 0x%lx = '%s'\n", label ? label : "", code, static_cast<unsigned long>(code), text);
+    return true;
+}
+
+bool ReportServiceEvent(const char* text)
+{
+    if (text != nullptr && IsNtFamily() && !ConsoleDebug) {
+        unsigned long lastError = DiagLastError();
+        char first[EVENT_FIRST_SIZE];
+        if (lastError != 0) {
+            snprintf(first, sizeof first, "%s error: %d", ServiceName, static_cast<int>(lastError));
+            DiagWriteEvent(true, EVENT_APP_WARNING, first, text);
+        } else {
+            snprintf(first, sizeof first, "%s: %s", ServiceName, text);
+            DiagWriteEvent(false, EVENT_APP_INFO, first, nullptr);
+        }
+    }
+    return Detached();
+}

@@ -1,0 +1,23 @@
+// What the trace and event-log code needs from the platform; one implementation per platform
+// (debug_win.cpp, debug_posix.cpp).
+#pragma once
+
+#include <cstddef>
+
+struct DiagTime {
+    int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+
+void DiagLockCreate();
+void DiagLockEnter();
+void DiagLockLeave();
+void DiagNowUtc(DiagTime* t);
+unsigned long DiagProcessId();
+unsigned long DiagThreadId();
+// The calling thread's last system error value, untouched by the call.
+unsigned long DiagLastError();
+void DiagSetLastError(unsigned long value);
+// The system's text for code into buf (NUL-terminated); false when it has none.
+bool DiagSystemText(long code, char* buf, size_t size);
+// Writes one record under the service's event source; strings as given.
+void DiagWriteEvent(bool warning, unsigned long eventId, const char* first, const char* second);

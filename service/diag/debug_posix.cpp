@@ -1,0 +1,51 @@
+// POSIX side of the trace code, for the native builds of the plain modules and their tests.
+// There is no event log here: records are dropped, and the platform counts as NT-like so that
+// the gate logic runs as it does on Windows.
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "debug.h"
+#include "debug_os.h"
+
+namespace {
+pthread_mutex_t TraceLock = PTHREAD_MUTEX_INITIALIZER;
+}
+
+void DiagLockCreate() {}
+void DiagLockEnter() { pthread_mutex_lock(&TraceLock); }
+void DiagLockLeave() { pthread_mutex_unlock(&TraceLock); }
+
+void DiagNowUtc(DiagTime* t)
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    tm parts;
+    gmtime_r(&tv.tv_sec, &parts);
+    *t = {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+          static_cast<int>(tv.tv_usec / 1000)};
+}
+
+unsigned long DiagProcessId() { return static_cast<unsigned long>(getpid()); }
+unsigned long DiagThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+unsigned long DiagLastError() { return static_cast<unsigned long>(errno); }
+void DiagSetLastError(unsigned long value) { errno = static_cast<int>(value); }
+
+bool DiagSystemText(long code, char* buf, size_t size)
+{
+    const char* text = strerrordesc_np(static_cast<int>(code));
+    if (text == nullptr)
+        return false;
+    snprintf(buf, size, "%s\n", text);
+    return true;
+}
+
+void DiagWriteEvent(bool, unsigned long, const char*, const char*) {}
+
+bool IsNtFamily() { return true; }
