@@ -1,0 +1,8 @@
+// The bridge's main routine: the whole working life of the service, run once by a runner.
+#pragma once
+
+#include <windows.h>
+
+// Runs the bridge until TermEvent is set (or ESC in console debug mode, or a failed wait).
+// Returns 0 for an orderly end, or the negative code of the start-up stage that failed.
+int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent);
