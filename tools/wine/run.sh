@@ -18,15 +18,17 @@ export WINEDEBUG=${WINEDEBUG:--all}
     flock 9
     if [ ! -f "$prefix/.dulvex-ready" ]; then
         rm -rf "$prefix"
-        wineboot -i >/dev/null 2>&1 </dev/null
+        wineboot -i >/dev/null 2>&1 </dev/null 9>&-
         # No window manager here: let dialogs close at once instead of after two seconds.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
-        wineserver -w
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&-
+        wineserver -w 9>&-
         touch "$prefix/.dulvex-ready"
     fi
     # Fails harmlessly when this prefix's server runs already.
-    wineserver -p60 >/dev/null 2>&1 </dev/null
-    wine cmd /c exit >/dev/null 2>&1 </dev/null
+    # The lock's descriptor must not leak into the server and its services, or the lock would
+    # be held for as long as they live.
+    wineserver -p60 >/dev/null 2>&1 </dev/null 9>&-
+    wine cmd /c exit >/dev/null 2>&1 </dev/null 9>&-
 ) 9>"$prefix.lock"
 
 exec wine "$@"

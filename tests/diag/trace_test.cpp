@@ -1,0 +1,100 @@
+// The trace sink is process-wide and installed for good, so these tests run in order and build
+// on each other: first without a sink, then with a file, then standard error.
+#include "debug.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string TracePath()
+{
+    static std::string path = ::testing::TempDir() + "dulvex_trace_test.log";
+    return path;
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path);  // text mode: the trace file is a text file on each platform
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(Trace, WithoutSinkInConsoleModeNothingIsWritten)
+{
+    ConsoleDebug = true;
+    EXPECT_FALSE(TraceMessage("lost %d\n", 1));
+    EXPECT_FALSE(LogMessage("lost %d\n", 2));
+    EXPECT_FALSE(LogError(" bind() ", 10048));
+    EXPECT_FALSE(OpenTrace(nullptr));
+    EXPECT_FALSE(ReportServiceEvent(nullptr)) << "console mode is not detached";
+    ConsoleDebug = false;
+    EXPECT_TRUE(ReportServiceEvent(nullptr)) << "without console mode the process is detached";
+    ConsoleDebug = true;
+}
+
+TEST(Trace, UnopenableFileLeavesTracingOff)
+{
+    EXPECT_FALSE(OpenTrace((::testing::TempDir() + "no/such/dir/trace.log").c_str()));
+    EXPECT_FALSE(TraceMessage("still lost\n"));
+}
+
+TEST(Trace, FileLinesCarryUtcTimeAndIdsAndAreBuiltFromPieces)
+{
+    remove(TracePath().c_str());
+    {
+        std::ofstream old(TracePath());
+        old << "earlier run\n";
+    }
+    ASSERT_TRUE(OpenTrace(TracePath().c_str()));
+    EXPECT_TRUE(TraceMessage("Got packet: App=%02x, Cmd=%04x,", 5, 0x1234));
+    EXPECT_TRUE(TraceMessage("Status=%04x, ", 7));
+    EXPECT_TRUE(TraceMessage("Len=%d\n", 2));
+    EXPECT_TRUE(LogMessage("second %s\n", "line"));
+    EXPECT_TRUE(TraceMessage("%s", "ends without newline: no new prefix follows\n"));
+    EXPECT_TRUE(TraceMessage("tail\n"));
+
+    std::string text = ReadAll(TracePath());
+    const std::string stamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: )";
+    std::regex expected("earlier run\n" + stamp + "Got packet: App=05, Cmd=1234,Status=0007, Len=2\n" + stamp +
+                        "second line\n" + stamp + "ends without newline: no new prefix follows\ntail\n");
+    EXPECT_TRUE(std::regex_match(text, expected)) << text;
+}
+
+TEST(Trace, LogErrorWithoutSystemTextUsesPlaceholder)
+{
+    ASSERT_TRUE(OpenTrace(TracePath().c_str()));
+    EXPECT_TRUE(LogError(" odd() ", 0x7ffffff1));
+    std::string text = ReadAll(TracePath());
+    EXPECT_NE(std::string::npos,
+              text.find("Error ' odd() ' -> 2147483633, 0x7ffffff1 = '?!?!?!?!'\n"))
+        << text;
+}
+
+TEST(Trace, StandardErrorLinesHaveIdsButNoTime)
+{
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(OpenTrace("-"));
+    TraceMessage("to stderr %d\n", 42);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_match(err, std::regex(R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: to stderr 42\n)"))) << err;
+}
+
+TEST(Trace, EventTextLongerThanBufferIsCutNotOverrun)
+{
+    ConsoleDebug = false;  // detached: the text also goes to the event record path
+    std::string big(5000, 'x');
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(LogMessage("%s\n", big.c_str()));
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find(big)) << "the trace itself is not cut";
+    ConsoleDebug = true;
+}
+
+}  // namespace
