@@ -1,0 +1,605 @@
+// termsim: the payment terminal's five applications on their UDP ports, for testing the service's
+// link. The protocol lives in simlink.cpp; this file is the Linux edge: sockets, poll, the fault
+// lines between the sockets and the protocol, the log and the summary.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "faults.h"
+#include "options.h"
+#include "packet.h"
+#include "simlink.h"
+#include "soak.h"
+
+namespace {
+
+enum { DIR_IN = 0, DIR_OUT = 1 };
+const char* const DirName[2] = {"in", "out"};
+
+// A datagram held back for reordering goes on after the next one, or after this long alone.
+constexpr int64_t HOLD_MAX_MS = 1000;
+constexpr int DELAY_QUEUE_SIZE = 1024;
+constexpr int NUM_LIST_SIZE = 4096;
+
+struct Datagram {
+    uint32_t Len;
+    uint8_t Bytes[SIM_FRAME_MAX];
+};
+
+struct Delayed {
+    bool Used;
+    int64_t At;
+    int Dir;
+    int App;
+    Datagram D;
+};
+
+struct Held {
+    bool Valid;
+    int64_t Since;
+    Datagram D;
+};
+
+struct NumList {
+    uint32_t Count;  // all numbers, also those beyond the stored ones
+    uint32_t Nums[NUM_LIST_SIZE];
+};
+
+struct FaultCounters {
+    uint32_t Dropped;
+    uint32_t Duplicated;
+    uint32_t Reordered;
+    uint32_t Delayed;
+};
+
+struct AppState {
+    bool Active;
+    int Fd;
+    sockaddr_in Peer;
+    SimLink Link;
+    uint32_t EchoLeft;
+    uint32_t SendNext;
+    uint32_t SendTotal;
+    uint32_t EchoResp;
+    uint32_t Responses;  // responses received (command with 0x8000), ECHO_RESP included
+    uint32_t Replies;    // responses we queued to the service's commands
+    uint32_t Foreign;    // datagrams from another address or port: ignored
+    uint32_t Oversize;   // datagrams longer than a frame: ignored
+    SoakTrack Soak;
+    NumList Abandoned;
+    NumList Missing;
+    Held Hold[2];
+};
+
+struct Sim {
+    SimOptions Opt;
+    FILE* Log;
+    int64_t StartMs;
+    int64_t LastActivityMs;
+    SimRng Rng[2];
+    FaultCounters Faults[2];
+    AppState Apps[APP_COUNT];
+    Delayed Queue[DELAY_QUEUE_SIZE];
+    uint32_t QueueOverflow;
+    TermPacket Pkt;
+    TermPacket Out;
+};
+
+Sim g_sim;
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+int64_t NowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void NumListAdd(NumList* l, uint32_t num)
+{
+    if (l->Count < NUM_LIST_SIZE)
+        l->Nums[l->Count] = num;
+    ++l->Count;
+}
+
+void LogDatagram(Sim* s, int64_t now, const char* dir, int app, const uint8_t* b, size_t n,
+                 const char* note)
+{
+    if (!s->Log)
+        return;
+    char hex[3 * 16 + 4];
+    size_t p = 0;
+    for (size_t i = 0; i < n && i < 16; ++i)
+        p += snprintf(hex + p, sizeof hex - p, "%s%02x", i ? " " : "", b[i]);
+    if (n > 16)
+        snprintf(hex + p, sizeof hex - p, " ..");
+    fprintf(s->Log, "%10.3f %-9s %-6s len=%-3zu %-52s %s\n", double(now - s->StartMs) / 1000.0, dir,
+            AppTable[app].Name, n, hex, note);
+}
+
+void LogNote(Sim* s, int64_t now, const char* what, int app, const char* fmt, uint32_t v)
+{
+    if (!s->Log)
+        return;
+    char note[96];
+    snprintf(note, sizeof note, fmt, v);
+    fprintf(s->Log, "%10.3f %-9s %-6s %s\n", double(now - s->StartMs) / 1000.0, what,
+            AppTable[app].Name, note);
+}
+
+void Deliver(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now);
+
+// Sends or processes a datagram now, or after its delay.
+void Emit(Sim* s, int dir, int app, const uint8_t* b, size_t n, int delayMs, int64_t now)
+{
+    if (delayMs <= 0) {
+        Deliver(s, dir, app, b, n, now);
+        return;
+    }
+    for (Delayed& q : s->Queue) {
+        if (!q.Used) {
+            q.Used = true;
+            q.At = now + delayMs;
+            q.Dir = dir;
+            q.App = app;
+            q.D.Len = uint32_t(n);
+            memcpy(q.D.Bytes, b, n);
+            ++s->Faults[dir].Delayed;
+            return;
+        }
+    }
+    // The delay line is full: the datagram goes on at once rather than being lost silently.
+    ++s->QueueOverflow;
+    Deliver(s, dir, app, b, n, now);
+}
+
+// The fault line of one direction: every datagram passes here exactly once.
+void Route(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now)
+{
+    const FaultConfig* cfg = dir == DIR_IN ? &s->Opt.In : &s->Opt.Out;
+    FaultPlan plan = FaultDecide(cfg, &s->Rng[dir]);
+    char what[16];
+    if (plan.Drop) {
+        ++s->Faults[dir].Dropped;
+        snprintf(what, sizeof what, "%s-drop", DirName[dir]);
+        LogDatagram(s, now, what, app, b, n, "");
+        return;
+    }
+    Held* held = &s->Apps[app].Hold[dir];
+    bool heldNow = false;
+    if (plan.Hold && !held->Valid) {
+        ++s->Faults[dir].Reordered;
+        held->Valid = true;
+        held->Since = now;
+        held->D.Len = uint32_t(n);
+        memcpy(held->D.Bytes, b, n);
+        heldNow = true;
+        snprintf(what, sizeof what, "%s-hold", DirName[dir]);
+        LogDatagram(s, now, what, app, b, n, "");
+    } else {
+        Emit(s, dir, app, b, n, plan.DelayMs, now);
+    }
+    if (plan.Dup) {
+        ++s->Faults[dir].Duplicated;
+        snprintf(what, sizeof what, "%s-dup", DirName[dir]);
+        LogDatagram(s, now, what, app, b, n, "");
+        Emit(s, dir, app, b, n, plan.DelayMs, now);
+    }
+    // A held datagram goes on right after the next one that passes.
+    if (held->Valid && !heldNow) {
+        Datagram d = held->D;
+        held->Valid = false;
+        Emit(s, dir, app, d.Bytes, d.Len, 0, now);
+    }
+}
+
+void SendOutbox(Sim* s, int app, SimOutbox* box, int64_t now)
+{
+    for (int i = 0; i < box->Count; ++i)
+        Route(s, DIR_OUT, app, box->Bytes[i], box->Len[i], now);
+    if (box->Abandoned) {
+        AppState* a = &s->Apps[app];
+        if (box->AbandonedTag != SIM_NO_TAG) {
+            NumListAdd(&a->Abandoned, box->AbandonedTag);
+            LogNote(s, now, "aborted", app, "frame given up, num=%u", box->AbandonedTag);
+        } else {
+            LogNote(s, now, "aborted", app, "frame given up, seq=%u", uint8_t(a->Link.SendSeq - 1));
+        }
+    }
+    SimOutboxClear(box);
+}
+
+const char* RxNote(int r)
+{
+    switch (r) {
+    case SIM_RX_DELIVERED: return "delivered";
+    case SIM_RX_LINK: return "link";
+    case SIM_RX_REPEAT: return "repeat: ACK again";
+    case SIM_RX_RESYNC: return "unexpected number: resync NAK";
+    case SIM_RX_OWN: return "terminal's direction: ignored";
+    case SIM_RX_SILENT: return "silent";
+    case SIM_RX_MALFORMED: return "malformed: acknowledged, dropped";
+    case SIM_RX_RUNT: return "runt: ignored";
+    }
+    return "?";
+}
+
+void HandlePacket(Sim* s, int app, int64_t now)
+{
+    AppState* a = &s->Apps[app];
+    const TermPacket* p = &s->Pkt;
+    if (HasStatus(p->Cmd)) {
+        ++a->Responses;
+        if ((p->Cmd & 0xFFFF) == ECHO_RESP)
+            ++a->EchoResp;
+        return;
+    }
+    uint32_t num = 0, total = 0;
+    int soak = SoakCheck(p, &num, &total);
+    if (soak == SOAK_DAMAGED) {
+        ++a->Soak.Damaged;
+        LogNote(s, now, "damaged", app, "numbered packet damaged, len=%u", p->Len);
+    } else if (soak == SOAK_OK) {
+        const uint32_t first = a->Soak.Next;
+        int skipped = SoakTrackAdd(&a->Soak, num, total);
+        if (skipped < 0)
+            LogNote(s, now, "repeat", app, "numbered packet delivered again: num=%u", num);
+        for (int i = 0; i < skipped; ++i)
+            NumListAdd(&a->Missing, first + uint32_t(i));
+    }
+    if (s->Opt.Reply & AppMaskOf(app)) {
+        TermPacket* r = &s->Out;
+        r->Cmd = (p->Cmd | CMD_RESPONSE) & 0xFFFF;
+        r->Status = 0;
+        r->Len = p->Len;
+        memcpy(r->Data, p->Data, p->Len);
+        if (SimLinkQueue(&a->Link, r, SIM_NO_TAG))
+            ++a->Replies;
+        else
+            LogNote(s, now, "full", app, "queue full: response to 0x%04x lost", p->Cmd);
+    }
+}
+
+void Deliver(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now)
+{
+    AppState* a = &s->Apps[app];
+    s->LastActivityMs = now;
+    if (dir == DIR_OUT) {
+        ssize_t r = sendto(a->Fd, b, n, 0, reinterpret_cast<const sockaddr*>(&a->Peer), sizeof a->Peer);
+        LogDatagram(s, now, "out", app, b, n, r < 0 ? strerror(errno) : "");
+        return;
+    }
+    SimOutbox box;
+    SimOutboxClear(&box);
+    int r = SimLinkRecv(&a->Link, b, n, now, &s->Pkt, &box);
+    char note[96];
+    if (r == SIM_RX_DELIVERED)
+        snprintf(note, sizeof note, "%s cmd=0x%04x len=%u", RxNote(r), s->Pkt.Cmd, s->Pkt.Len);
+    else
+        snprintf(note, sizeof note, "%s", RxNote(r));
+    LogDatagram(s, now, "in", app, b, n, note);
+    SendOutbox(s, app, &box, now);
+    if (r == SIM_RX_DELIVERED)
+        HandlePacket(s, app, now);
+}
+
+// Keeps a few queue places free for responses while echo requests and numbered packets wait.
+void FeedQueues(Sim* s)
+{
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        if (!a->Active)
+            continue;
+        while (a->EchoLeft > 0 && SimLinkFree(&a->Link) > 4) {
+            TermPacket* p = &s->Out;
+            p->Cmd = ECHO;
+            p->Status = 0;
+            p->Len = 1;
+            p->Data[0] = 0;
+            SimLinkQueue(&a->Link, p, SIM_NO_TAG);
+            --a->EchoLeft;
+        }
+        while (a->SendNext < a->SendTotal && SimLinkFree(&a->Link) > 4) {
+            SoakFill(&s->Out, a->SendNext, a->SendTotal, s->Opt.SendSize);
+            SimLinkQueue(&a->Link, &s->Out, a->SendNext);
+            ++a->SendNext;
+        }
+    }
+}
+
+void PollLinks(Sim* s, int64_t now)
+{
+    FeedQueues(s);
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        if (!a->Active)
+            continue;
+        SimOutbox box;
+        SimOutboxClear(&box);
+        SimLinkPoll(&a->Link, now, &box);
+        SendOutbox(s, i, &box, now);
+    }
+}
+
+void ReleaseDue(Sim* s, int64_t now)
+{
+    for (Delayed& q : s->Queue) {
+        if (q.Used && q.At <= now) {
+            q.Used = false;
+            Deliver(s, q.Dir, q.App, q.D.Bytes, q.D.Len, now);
+        }
+    }
+    for (int i = 0; i < APP_COUNT; ++i) {
+        for (int dir = 0; dir < 2; ++dir) {
+            Held* h = &s->Apps[i].Hold[dir];
+            if (h->Valid && now - h->Since >= HOLD_MAX_MS) {
+                h->Valid = false;
+                Deliver(s, dir, i, h->D.Bytes, h->D.Len, now);
+            }
+        }
+    }
+}
+
+// Milliseconds until the next timed piece of work, at most 100.
+int NextWaitMs(Sim* s, int64_t now)
+{
+    int64_t wait = 100;
+    for (const Delayed& q : s->Queue)
+        if (q.Used && q.At - now < wait)
+            wait = q.At - now;
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        if (!a->Active)
+            continue;
+        int64_t due = SimLinkNextDueMs(&a->Link, now);
+        if (due >= 0 && due < wait)
+            wait = due;
+        for (const Held& h : a->Hold)
+            if (h.Valid && h.Since + HOLD_MAX_MS - now < wait)
+                wait = h.Since + HOLD_MAX_MS - now;
+    }
+    return wait < 0 ? 0 : int(wait);
+}
+
+bool Quiet(Sim* s)
+{
+    for (const Delayed& q : s->Queue)
+        if (q.Used)
+            return false;
+    for (const AppState& a : s->Apps) {
+        if (!a.Active)
+            continue;
+        if (SimLinkBusy(&a.Link) || a.EchoLeft > 0 || a.SendNext < a.SendTotal || a.Hold[0].Valid ||
+            a.Hold[1].Valid)
+            return false;
+    }
+    return true;
+}
+
+bool OpenSockets(Sim* s)
+{
+    in_addr bindAddr, peerAddr;
+    inet_pton(AF_INET, s->Opt.Bind, &bindAddr);
+    inet_pton(AF_INET, s->Opt.Peer, &peerAddr);
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        a->Fd = -1;
+        if (!(s->Opt.Apps & AppMaskOf(i)))
+            continue;
+        const uint16_t port = uint16_t(AppTable[i].Port);
+        a->Fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+        if (a->Fd < 0) {
+            fprintf(stderr, "termsim: socket: %s\n", strerror(errno));
+            return false;
+        }
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(port);
+        local.sin_addr = bindAddr;
+        if (bind(a->Fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            fprintf(stderr, "termsim: bind %s:%u: %s%s\n", s->Opt.Bind, port, strerror(errno),
+                    errno == EADDRNOTAVAIL ? " (is the terminal's namespace up? scripts/netns.sh up)" : "");
+            return false;
+        }
+        a->Peer.sin_family = AF_INET;
+        a->Peer.sin_port = htons(port);
+        a->Peer.sin_addr = peerAddr;
+        a->Active = true;
+    }
+    return true;
+}
+
+void ReadSocket(Sim* s, int app, int64_t now)
+{
+    AppState* a = &s->Apps[app];
+    uint8_t buf[2048];
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        ssize_t n = recvfrom(a->Fd, buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0)
+            return;
+        if (from.sin_addr.s_addr != a->Peer.sin_addr.s_addr || from.sin_port != a->Peer.sin_port) {
+            ++a->Foreign;
+            LogDatagram(s, now, "foreign", app, buf, size_t(n) < sizeof buf ? size_t(n) : sizeof buf, "");
+            continue;
+        }
+        if (size_t(n) > SIM_FRAME_MAX) {
+            ++a->Oversize;
+            LogDatagram(s, now, "oversize", app, buf, 16, "longer than a frame: ignored");
+            continue;
+        }
+        Route(s, DIR_IN, app, buf, size_t(n), now);
+    }
+}
+
+void PrintSummary(Sim* s, int64_t now)
+{
+    SimCounters t{};
+    uint32_t tEcho = 0, tResp = 0, tReplies = 0, tForeign = 0, tOversize = 0;
+    uint32_t tSoakOk = 0, tMissing = 0, tRepeats = 0, tDamaged = 0;
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        if (!a->Active)
+            continue;
+        for (uint32_t k = 0; k < a->Abandoned.Count && k < NUM_LIST_SIZE; ++k)
+            printf("abandoned app=%s num=%u\n", AppTable[i].Name, a->Abandoned.Nums[k]);
+        const uint32_t first = a->Soak.Next;
+        const uint32_t rest = SoakTrackFinish(&a->Soak);
+        for (uint32_t k = 0; k < rest; ++k)
+            NumListAdd(&a->Missing, first + k);
+        for (uint32_t k = 0; k < a->Missing.Count && k < NUM_LIST_SIZE; ++k)
+            printf("missing app=%s num=%u\n", AppTable[i].Name, a->Missing.Nums[k]);
+    }
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        if (!a->Active)
+            continue;
+        const SimCounters& c = a->Link.C;
+        printf("app=%s port=%u data_in=%u delivered_in=%u dup_suppressed=%u retrans_seen=%u "
+               "nak_sent=%u sent_out=%u delivered_out=%u abandoned=%u retransmits=%u nak_recv=%u "
+               "nak_resends=%u stale_nak=%u stale_ack=%u own_direction=%u malformed=%u "
+               "queue_full=%u replies=%u responses=%u echo_resp=%u foreign=%u oversize=%u "
+               "soak_in_ok=%u soak_in_missing=%u soak_in_repeats=%u soak_in_damaged=%u "
+               "soak_out_sent=%u\n",
+               AppTable[i].Name, AppTable[i].Port, c.DataIn, c.DeliveredIn, c.DupSuppressed,
+               c.RetransSeen, c.NakSent, c.SentOut, c.AckRecv, c.Abandoned, c.Retransmits, c.NakRecv,
+               c.NakResends, c.StaleNak, c.StaleAck, c.OwnDirection, c.Malformed, c.QueueFull, a->Replies,
+               a->Responses, a->EchoResp, a->Foreign, a->Oversize, a->Soak.Accepted, a->Soak.Missing,
+               a->Soak.Repeats, a->Soak.Damaged, a->SendNext);
+        t.DataIn += c.DataIn;
+        t.DeliveredIn += c.DeliveredIn;
+        t.DupSuppressed += c.DupSuppressed;
+        t.RetransSeen += c.RetransSeen;
+        t.NakSent += c.NakSent;
+        t.SentOut += c.SentOut;
+        t.AckRecv += c.AckRecv;
+        t.Abandoned += c.Abandoned;
+        t.Retransmits += c.Retransmits;
+        t.NakRecv += c.NakRecv;
+        t.NakResends += c.NakResends;
+        t.Malformed += c.Malformed;
+        tEcho += a->EchoResp;
+        tResp += a->Responses;
+        tReplies += a->Replies;
+        tForeign += a->Foreign;
+        tOversize += a->Oversize;
+        tSoakOk += a->Soak.Accepted;
+        tMissing += a->Soak.Missing;
+        tRepeats += a->Soak.Repeats;
+        tDamaged += a->Soak.Damaged;
+    }
+    printf("total data_in=%u delivered_in=%u dup_suppressed=%u retrans_seen=%u nak_sent=%u "
+           "sent_out=%u delivered_out=%u abandoned=%u retransmits=%u nak_recv=%u nak_resends=%u "
+           "malformed=%u replies=%u responses=%u echo_resp=%u foreign=%u oversize=%u "
+           "soak_in_ok=%u soak_in_missing=%u soak_in_repeats=%u soak_in_damaged=%u\n",
+           t.DataIn, t.DeliveredIn, t.DupSuppressed, t.RetransSeen, t.NakSent, t.SentOut, t.AckRecv,
+           t.Abandoned, t.Retransmits, t.NakRecv, t.NakResends, t.Malformed, tReplies, tResp, tEcho,
+           tForeign, tOversize, tSoakOk, tMissing, tRepeats, tDamaged);
+    for (int dir = 0; dir < 2; ++dir) {
+        const FaultCounters& f = s->Faults[dir];
+        printf("faults dir=%s dropped=%u duplicated=%u reordered=%u delayed=%u\n", DirName[dir], f.Dropped,
+               f.Duplicated, f.Reordered, f.Delayed);
+    }
+    printf("run seconds=%.3f seed=%llu delay_overflow=%u\n", double(now - s->StartMs) / 1000.0,
+           static_cast<unsigned long long>(s->Opt.Seed), s->QueueOverflow);
+    fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Sim* s = &g_sim;
+    SimOptionsDefault(&s->Opt);
+    char err[160];
+    int parsed = SimParseOptions(argc, argv, &s->Opt, err, sizeof err);
+    if (parsed == SIM_PARSE_HELP) {
+        fputs(SimUsage, stdout);
+        return 0;
+    }
+    if (parsed != SIM_PARSE_OK) {
+        fprintf(stderr, "termsim: %s (see --help)\n", err);
+        return 2;
+    }
+    if (s->Opt.Log[0]) {
+        s->Log = strcmp(s->Opt.Log, "-") == 0 ? stderr : fopen(s->Opt.Log, "w");
+        if (!s->Log) {
+            fprintf(stderr, "termsim: cannot open log %s: %s\n", s->Opt.Log, strerror(errno));
+            return 1;
+        }
+        setvbuf(s->Log, nullptr, _IOLBF, 0);
+    }
+    // The two directions draw from separate streams, so a fault pattern on one side does not
+    // shift with the traffic on the other.
+    SimRngSeed(&s->Rng[DIR_IN], s->Opt.Seed * 2 + 1);
+    SimRngSeed(&s->Rng[DIR_OUT], s->Opt.Seed * 2 + 2);
+    for (int i = 0; i < APP_COUNT; ++i) {
+        AppState* a = &s->Apps[i];
+        SimLinkInit(&a->Link, i, s->Opt.StartSeq, s->Opt.Silent);
+        SoakTrackInit(&a->Soak);
+        a->EchoLeft = s->Opt.Echo[i];
+        a->SendTotal = s->Opt.Send[i];
+    }
+    if (!OpenSockets(s))
+        return 1;
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    // Sockets are bound from here on: whoever started us may begin sending.
+    printf("ready bind=%s peer=%s\n", s->Opt.Bind, s->Opt.Peer);
+    fflush(stdout);
+    s->StartMs = NowMs();
+    s->LastActivityMs = s->StartMs;
+    pollfd fds[APP_COUNT];
+    int appOf[APP_COUNT];
+    int nfds = 0;
+    for (int i = 0; i < APP_COUNT; ++i) {
+        if (s->Apps[i].Active) {
+            fds[nfds].fd = s->Apps[i].Fd;
+            fds[nfds].events = POLLIN;
+            appOf[nfds] = i;
+            ++nfds;
+        }
+    }
+    int64_t now = s->StartMs;
+    while (!g_stop) {
+        now = NowMs();
+        PollLinks(s, now);
+        ReleaseDue(s, now);
+        if (s->Opt.TimeLimit > 0 && now - s->StartMs >= int64_t(s->Opt.TimeLimit * 1000))
+            break;
+        if (s->Opt.IdleLimit > 0 && now - s->LastActivityMs >= int64_t(s->Opt.IdleLimit * 1000) && Quiet(s))
+            break;
+        int r = poll(fds, nfds, NextWaitMs(s, now));
+        if (r < 0 && errno != EINTR) {
+            fprintf(stderr, "termsim: poll: %s\n", strerror(errno));
+            break;
+        }
+        now = NowMs();
+        for (int k = 0; r > 0 && k < nfds; ++k)
+            if (fds[k].revents & POLLIN)
+                ReadSocket(s, appOf[k], now);
+    }
+    PrintSummary(s, NowMs());
+    for (AppState& a : s->Apps)
+        if (a.Fd >= 0)
+            close(a.Fd);
+    if (s->Log && s->Log != stderr)
+        fclose(s->Log);
+    return 0;
+}
