@@ -1,0 +1,51 @@
+// Helpers for tests that drive the pipe server with real clients.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+struct PipeServer;
+
+// A pipe name of this test process's own, so that a leftover instance can never be taken for
+// ours.
+std::string TestPipeName(const char* tag);
+
+// Sends the trace to a file of its own and keeps the event log out of the way. Text() returns
+// what was traced since the last Mark().
+class TraceCapture {
+public:
+    TraceCapture();
+    void Mark();
+    std::string Text() const;
+
+private:
+    std::string path_;
+    long mark_ = 0;
+};
+
+// Waits (bounded) until the server event is signalled.
+bool WaitServer(PipeServer* srv, DWORD ms = 5000);
+
+// A plain client end in message read mode; INVALID_HANDLE_VALUE when the pipe has no free
+// listening instance. overlapped opens it for overlapped I/O.
+HANDLE OpenClient(const std::string& name, bool overlapped = false);
+
+// Writes one message from the client; returns the Win32 error (0 for success).
+DWORD ClientWrite(HANDLE client, const void* bytes, DWORD len);
+
+// Takes up the connect of a client that has just opened the pipe: after this the server has
+// a read outstanding. Returns GotOverResult's value.
+int AcceptClient(PipeServer* srv);
+
+// One overlapped write from a client opened with overlapped = true, finished later: a client
+// message may have to wait until the server reads it.
+struct ClientSend {
+    OVERLAPPED Ov{};
+    DWORD Error = 0;
+    bool Pending = false;
+};
+void ClientSendStart(ClientSend* send, HANDLE client, const void* bytes, DWORD len);
+// The write's final error code (0 for success); WAIT_TIMEOUT when it did not end within ms.
+DWORD ClientSendFinish(ClientSend* send, HANDLE client, DWORD ms = 5000);
