@@ -1,0 +1,266 @@
+// The bridge: one thread, one wait over the stop event, the pipe server and the five links.
+#include "bridge.h"
+
+#include <winsock2.h>
+
+#include "bridge_args.h"
+#include "capture.h"
+#include "config.h"
+#include "console_keys.h"
+#include "debug.h"
+#include "ident.h"
+#include "packet.h"
+#include "PipeSrv.h"
+#include "status.h"
+#include "terminal.h"
+
+namespace {
+
+constexpr char PIPE_NAME[] = "\\\\.\\pipe\\varnok\\Dulvex";
+constexpr int32_t PIPE_BUFFER_SIZE = 600;
+constexpr DWORD TIMER_INTERVAL_MS = 100;
+constexpr size_t CLIENT_BUFFER_SIZE = 2048;
+constexpr DWORD WAIT_STOP = 0;
+constexpr DWORD WAIT_PIPE = 1;
+constexpr DWORD FIRST_TERMINAL_SLOT = 2;
+constexpr DWORD WAIT_COUNT = FIRST_TERMINAL_SLOT + APP_COUNT;
+
+struct Bridge {
+    Terminal* Terminals[APP_COUNT];
+    PipeServer* Server;
+    TermPacket Packet;
+    uint8_t ClientBuffer[CLIENT_BUFFER_SIZE];
+    uint8_t ReplyBuffer[CLIENT_BUFFER_SIZE];
+};
+
+void SendToAll(Bridge* b)
+{
+    for (int i = 0; i < APP_COUNT; ++i)
+        TerminalSend(b->Terminals[i], &b->Packet);
+}
+
+void ClientMessage(Bridge* b)
+{
+    TraceMessage("PipeServer event !!!!!\n");
+    int got = GotOverResult(b->Server);
+    if (got < 0) {
+        LogMessage("PipeServerEvent error !!!!\n");
+        return;
+    }
+    if (got == 0) {
+        LogMessage("PipeServerEvent -> 0 !!!\n");
+        return;
+    }
+    int n = PipeSrvRead(b->Server, b->ClientBuffer, sizeof b->ClientBuffer);
+    TraceMessage("PipeSrvRead -> %d\n", n);
+    if (n <= 0)
+        return;
+
+    ClientMsg msg;
+    switch (DecodeClientMsg(b->ClientBuffer, static_cast<size_t>(n), &b->Packet, &msg)) {
+    case CLIENT_MSG_SHORT:
+        TraceMessage("Client message of %d bytes is shorter than its header, dropped\n", n);
+        return;
+    case CLIENT_MSG_TOO_LONG:
+        TraceMessage("Client message of %d bytes carries more than %u data bytes, dropped\n", n,
+                     static_cast<unsigned>(MAX_PACKET_DATA));
+        return;
+    case CLIENT_MSG_CAPTURE:
+        CaptureWrite(msg.CaptureLen, msg.Capture);
+        return;
+    default:
+        break;
+    }
+    TermPacket* pkt = &b->Packet;
+    TraceMessage("Got packet: App=%02x, Cmd=%04x,", msg.Mask, static_cast<unsigned>(pkt->Cmd));
+    if (HasStatus(pkt->Cmd))
+        TraceMessage("Status=%04x, ", pkt->Status);
+    TraceMessage("Len=%d\n", static_cast<int>(pkt->Len));
+    for (int i = 0; i < APP_COUNT; ++i) {
+        if (msg.Mask & AppMaskOf(i)) {
+            int s = TerminalSend(b->Terminals[i], pkt);
+            TraceMessage("\tuse app %d -> %d\n", i, s);
+        }
+    }
+}
+
+void TerminalMessage(Bridge* b, int k)
+{
+    TermPacket* pkt = &b->Packet;
+    if (TerminalRecv(b->Terminals[k], pkt) <= 0)
+        return;
+    TraceMessage("Term[%d]: Got CMD=%04x,", k, static_cast<unsigned>(pkt->Cmd));
+    if (HasStatus(pkt->Cmd))
+        TraceMessage(" status=%04x,", pkt->Status);
+    TraceMessage(" Len=%d\n", static_cast<int>(pkt->Len));
+    if (pkt->Cmd == ECHO) {
+        TraceMessage("\tGot ECHO, send ECHO_RESP ....\n");
+        // The answer and the copy for the client carry the same, fixed status.
+        pkt->Cmd = ECHO_RESP;
+        pkt->Status = ECHO_RESP_STATUS;
+        TerminalSend(b->Terminals[k], pkt);
+    }
+    size_t len = EncodeClientMsg(pkt, k, b->ReplyBuffer, sizeof b->ReplyBuffer);
+    int w = PipeWrite(b->Server, b->ReplyBuffer, static_cast<uint32_t>(len));
+    TraceMessage("\tPipeSrvWrite (%d) -> %i\n", static_cast<int>(len), w);
+}
+
+void TimerWork(Bridge* b)
+{
+    PipeSrvCheck(b->Server);
+    for (int i = 0; i < APP_COUNT; ++i)
+        TerminalTime(b->Terminals[i]);
+}
+
+// Returns false when ESC ends the run.
+bool ConsoleKeys(Bridge* b)
+{
+    for (int key = ConsoleReadKey(); key != 0; key = ConsoleReadKey()) {
+        switch (key) {
+        case 'A':
+        case 'P':
+            b->Packet.Cmd = key == 'A' ? ACTIVATE : PASSIVATE;
+            b->Packet.Len = 0;
+            TraceMessage("Send %s !!!\n", key == 'A' ? "ACTIVATE" : "PASSIVATE");
+            SendToAll(b);
+            break;
+        case 'C':
+            TraceMessage("Clearing console ...\n");
+            ConsoleClear();
+            break;
+        case KEY_ESCAPE:
+            LogMessage("ESC pressed, ending ....\n");
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+// Serves until the stop event, ESC or a failed wait; returns the result code.
+int Serve(Bridge* b, HANDLE TermEvent)
+{
+    HANDLE waits[WAIT_COUNT];
+    waits[WAIT_STOP] = TermEvent;
+    waits[WAIT_PIPE] = PipeSrvGetEvent(b->Server);
+    for (int i = 0; i < APP_COUNT; ++i)
+        waits[FIRST_TERMINAL_SLOT + i] = TerminalEvent(b->Terminals[i]);
+
+    // The pipe check and every retransmission run once 100 ms have passed since they last ran,
+    // however busy the other handles keep the loop: a link whose frame was lost must be served
+    // even while another application or the client floods the wait.
+    ULONGLONG lastTimer = GetTickCount64();
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        ULONGLONG since = now - lastTimer;
+        DWORD timeout = since >= TIMER_INTERVAL_MS ? 0 : static_cast<DWORD>(TIMER_INTERVAL_MS - since);
+        DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, timeout);
+        if (r == WAIT_FAILED) {
+            DWORD e = GetLastError();
+            LogMessage("WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e), static_cast<unsigned>(e));
+            return -6;
+        }
+        if (r == WAIT_OBJECT_0 + WAIT_STOP) {
+            LogMessage("Got EVENT to stop ......\n");
+            return 0;
+        }
+        if (r == WAIT_OBJECT_0 + WAIT_PIPE)
+            ClientMessage(b);
+        else if (r >= WAIT_OBJECT_0 + FIRST_TERMINAL_SLOT && r < WAIT_OBJECT_0 + WAIT_COUNT)
+            TerminalMessage(b, static_cast<int>(r - WAIT_OBJECT_0 - FIRST_TERMINAL_SLOT));
+
+        now = GetTickCount64();
+        if (r == WAIT_TIMEOUT || now - lastTimer >= TIMER_INTERVAL_MS) {
+            TimerWork(b);
+            lastTimer = now;
+        }
+        if (ConsoleDebug && !ConsoleKeys(b))
+            return 0;
+    }
+}
+
+}  // namespace
+
+int CreateTerminals(const char* addr, int count, const AppEntry* table, Terminal** terms)
+{
+    int i = 0;
+    for (; i < count && table[i].Port != 0 && table[i].Name != nullptr; ++i) {
+        if (TerminalInit(table[i].Name, addr, static_cast<uint16_t>(table[i].Port), &terms[i]) == 0) {
+            LogMessage("Error, create terminal !!!\n");
+            while (i > 0)
+                TerminalClose(terms[--i]);
+            return 0;
+        }
+    }
+    return i;
+}
+
+int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
+{
+    static Bridge bridge;  // large buffers; one run per process
+    Bridge* b = &bridge;
+    int result = -1;
+
+    LogMessage("ServiceMain: argc=%d, argv=%p, TermEvent=%p\n", static_cast<int>(argc), static_cast<void*>(argv),
+               TermEvent);
+    for (unsigned i = 0; argv != nullptr && i < argc; ++i)
+        LogMessage("Argument %d: '%s'\n", static_cast<int>(i), argv[i] ? argv[i] : "");
+    LogMessage("GetCommandLine: '%s'\n", GetCommandLineA());
+
+    OpenTraceFromArgs(argc, argv);
+
+    char addr[CONFIG_ADDR_SIZE];
+    HANDLE ident = nullptr;
+    WSADATA wsa;
+    if (ReadConfigAddr(addr) == 0)
+        goto done;
+
+    result = -2;
+    LogMessage("Starting with IP-Addr '%s'\n", addr);
+    if (WSAStartup(0x0101, &wsa) != 0) {
+        LogMessage("Error, initialize NerWork :-{\n");
+        goto done;
+    }
+
+    result = -3;
+    if (CreateTerminals(addr, APP_COUNT, AppTable, b->Terminals) == 0) {
+        LogMessage("Error, terminals init !!!\n");
+        goto sockets;
+    }
+
+    result = -4;
+    b->Server = PipeSrvCreate(PIPE_NAME, PIPE_BUFFER_SIZE, 0);
+    if (b->Server == nullptr) {
+        LogMessage("Error, creating server .....\n");
+        goto sockets;
+    }
+
+    result = -5;
+    ident = CreateIdent(addr);
+    if (ident == nullptr)
+        goto server;
+
+    ReportServiceStatus(SERVICE_RUNNING, 0, 0);
+
+    b->Packet.Cmd = ECHO;
+    b->Packet.Len = 1;
+    b->Packet.Data[0] = 0x00;
+    SendToAll(b);
+    CaptureOpen();
+
+    result = Serve(b, TermEvent);
+
+    CaptureClose();
+    CloseIdent(ident);
+server:
+    PipeSrvDestroy(b->Server);
+    b->Server = nullptr;
+sockets:
+    WSACleanup();
+done:
+    LogMessage("Done -> %d\n", result);
+    if (ConsoleDebug)
+        ConsoleWaitChar();
+    return result;
+}

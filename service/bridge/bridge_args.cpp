@@ -1,0 +1,44 @@
+#include "bridge_args.h"
+
+#include <cstddef>
+
+#include "debug.h"
+
+namespace {
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+const char* MatchOptionPrefix(const char* text, const char* prefix)
+{
+    if (text == nullptr || prefix == nullptr)
+        return nullptr;
+    // The text's end is tested before the prefix's: "logfile=" with nothing after it is no match.
+    for (size_t i = 0;; ++i) {
+        if (text[i] == '\0')
+            return nullptr;
+        if (prefix[i] == '\0')
+            return text + i;
+        if (FoldCase(text[i]) != FoldCase(prefix[i]))
+            return nullptr;
+    }
+}
+
+const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug)
+{
+    for (unsigned i = 0; argv != nullptr && i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg == nullptr || (arg[0] != '-' && arg[0] != '/'))
+            continue;
+        if (const char* name = MatchOptionPrefix(arg + 1, "logfile="))
+            return name;
+    }
+    return consoleDebug ? "-" : nullptr;
+}
+
+void OpenTraceFromArgs(unsigned argc, char** argv)
+{
+    OpenTrace(TraceNameFromArgs(argc, argv, ConsoleDebug));
+    TraceMessage("\n\n==================================================================\n\n");
+}

@@ -1,0 +1,14 @@
+// How the bridge reads its own command line: the trace destination.
+#pragma once
+
+// The rest of text after prefix when text starts with it (letters compared without case) and
+// has at least one more character; otherwise none.
+const char* MatchOptionPrefix(const char* text, const char* prefix);
+
+// The trace name chosen by the first "-logfile=NAME" or "/logfile=NAME" argument (the program
+// name included in the search); without one, "-" (standard error) in console debug mode and
+// none otherwise.
+const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug);
+
+// Installs the chosen trace and writes the run separator into it.
+void OpenTraceFromArgs(unsigned argc, char** argv);
