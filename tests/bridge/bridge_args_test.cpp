@@ -1,0 +1,43 @@
+#include "bridge_args.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(MatchOptionPrefix, CaseFoldedAndNeedsSomethingAfterThePrefix)
+{
+    EXPECT_STREQ("trace.log", MatchOptionPrefix("logfile=trace.log", "logfile="));
+    EXPECT_STREQ("X", MatchOptionPrefix("LogFILE=X", "logfile="));
+    EXPECT_EQ(nullptr, MatchOptionPrefix("logfile=", "logfile=")) << "nothing after the prefix";
+    EXPECT_EQ(nullptr, MatchOptionPrefix("logfil", "logfile="));
+    EXPECT_EQ(nullptr, MatchOptionPrefix("logfiles=x", "logfile="));
+    EXPECT_EQ(nullptr, MatchOptionPrefix("", "logfile="));
+    EXPECT_EQ(nullptr, MatchOptionPrefix(nullptr, "logfile="));
+    // Only A to Z fold: '[' (0x5B) is not the lower-case '{' of anything.
+    EXPECT_EQ(nullptr, MatchOptionPrefix("[x", "{"));
+}
+
+TEST(TraceNameFromArgs, FirstMatchAfterDashOrSlashWins)
+{
+    char prog[] = "DulvexSrv.exe", empty[] = "-logfile=", slash[] = "/LOGFILE=c:\\t.log", dash[] = "-logfile=second";
+    char* argv[] = {prog, empty, slash, dash};
+    EXPECT_STREQ("c:\\t.log", TraceNameFromArgs(4, argv, false)) << "an empty value is skipped, the search goes on";
+
+    char bare[] = "logfile=nodash";
+    char* noOption[] = {prog, bare};
+    EXPECT_EQ(nullptr, TraceNameFromArgs(2, noOption, false)) << "the service stays silent";
+    EXPECT_STREQ("-", TraceNameFromArgs(2, noOption, true)) << "console mode traces to standard error";
+
+    char stderrName[] = "-logfile=-";
+    char* toStderr[] = {prog, stderrName};
+    EXPECT_STREQ("-", TraceNameFromArgs(2, toStderr, false)) << "\"-\" selects standard error in any mode";
+
+    char self[] = "-logfile=prog.log";
+    char* programItself[] = {self};
+    EXPECT_STREQ("prog.log", TraceNameFromArgs(1, programItself, false)) << "the program name is searched too";
+    EXPECT_EQ(nullptr, TraceNameFromArgs(0, nullptr, false));
+}
+
+}  // namespace
