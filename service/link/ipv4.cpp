@@ -16,7 +16,8 @@ bool ParseIPv4(const char* text, uint8_t out[4])
             ++p;
             ++digits;
         }
-        if (digits == 0 || value > 255)
+        // "010" is octal to the platform's converter: a leading zero is refused, not guessed at.
+        if (digits == 0 || value > 255 || (digits > 1 && p[-digits] == '0'))
             return false;
         parts[field] = static_cast<uint8_t>(value);
     }
@@ -25,4 +26,10 @@ bool ParseIPv4(const char* text, uint8_t out[4])
     for (int i = 0; i < 4; ++i)
         out[i] = parts[i];
     return true;
+}
+
+bool IsHostIPv4(const uint8_t addr[4])
+{
+    bool any = addr[0] == 0 && addr[1] == 0 && addr[2] == 0 && addr[3] == 0;
+    return !any && addr[0] < 224;
 }

@@ -61,8 +61,12 @@ void RecvLinkFrame(Terminal* t, uint8_t flags, uint8_t seq)
         // A NAK rejects the frame with its number. With nothing in flight, or for another number
         // (a late NAK of a frame already ended), sending the current frame again would run the
         // frame ended last a second time under a new number.
-        if (t->Pending != 1 || seq != t->SendSeq) {
-            TraceMessage("'%s': TerminalRecv: NAK 0x%02x without frame 0x%02x in flight, ignored\n", t->Name, seq,
+        if (t->Pending != 1) {
+            TraceMessage("'%s': TerminalRecv: NAK with no frame in flight, ignored\n", t->Name);
+            return;
+        }
+        if (seq != t->SendSeq) {
+            TraceMessage("'%s': TerminalRecv: NAK 0x%02x while frame 0x%02x is in flight, ignored\n", t->Name, seq,
                          t->SendSeq);
             return;
         }
@@ -164,8 +168,8 @@ int TerminalInitPorts(const char* name, const char* addr, uint16_t localPort, ui
     if (out == nullptr || name == nullptr)
         return 0;
     // The platform's conversion turns a bad text into 255.255.255.255: payment data to the LAN.
-    if (!ParseIPv4(addr, ip)) {
-        LogMessage("TerminalInit: '%s': terminal address '%s' is not a dotted IPv4 address\n", name,
+    if (!ParseIPv4(addr, ip) || !IsHostIPv4(ip)) {
+        LogMessage("TerminalInit: '%s': terminal address '%.16s' is not the dotted IPv4 address of a host\n", name,
                    addr ? addr : "");
         return 0;
     }
