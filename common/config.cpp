@@ -1,0 +1,93 @@
+#include "config.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "config_edge.h"
+
+namespace {
+
+constexpr size_t REPORT_SIZE = CONFIG_NOTE_SIZE + 96;
+
+LONG CreateConfigKey(HKEY* key) { return RegCreateKeyA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, key); }
+
+__attribute__((format(printf, 2, 3))) void Report(bool warning, const char* format, ...)
+{
+    char text[REPORT_SIZE];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    ConfigReport(warning, text);
+}
+
+}  // namespace
+
+int OpenConfigKey(HKEY* key)
+{
+    if (key == nullptr)
+        return 0;
+    return CreateConfigKey(key) == ERROR_SUCCESS ? 1 : 0;
+}
+
+LONG CloseConfigKey(HKEY key) { return RegCloseKey(key); }
+
+int ReadConfigAddr(char* addr)
+{
+    if (addr == nullptr)
+        return 1;
+    ConfigSetDefault(addr);
+    HKEY key = nullptr;
+    LONG rc = CreateConfigKey(&key);
+    if (rc != ERROR_SUCCESS) {
+        Report(true, "ReadConfigAddr: key HKLM\\%s cannot be opened (error %ld); default address %s",
+               CONFIG_KEY_PATH, static_cast<long>(rc), addr);
+        return ConfigReadResult(0);
+    }
+    // Read into a buffer of our own: the caller's keeps the default unless the value is usable.
+    unsigned char data[CONFIG_ADDR_SIZE] = {};
+    DWORD type = REG_NONE;
+    DWORD size = sizeof data;
+    rc = RegQueryValueExA(key, CONFIG_VALUE_NAME, nullptr, &type, data, &size);
+    CloseConfigKey(key);
+    char note[CONFIG_NOTE_SIZE];
+    int verdict = ConfigTakeValue(rc, type, data, size, addr, note, sizeof note);
+    if (verdict == CONFIG_VALUE_BAD)
+        Report(true, "ReadConfigAddr: %s; default address %s used", note, addr);
+    else if (verdict == CONFIG_VALUE_MISSING)
+        Report(false, "ReadConfigAddr: no value \"%s\"; default address %s used", CONFIG_VALUE_NAME, addr);
+    return ConfigReadResult(1);
+}
+
+int WriteConfigAddr(const char* addr)
+{
+    if (addr == nullptr)
+        return 1;
+    const void* end = memchr(addr, '\0', CONFIG_ADDR_SIZE);
+    char text[CONFIG_ADDR_SIZE] = {};
+    if (end != nullptr)
+        memcpy(text, addr, static_cast<const char*>(end) - addr);
+    // The reader would replace such a value by the default: better to say now that it was not
+    // saved than to let the next start of the service use another terminal.
+    if (end == nullptr || !ConfigAddrIsDotted(text)) {
+        Report(true, "WriteConfigAddr: \"%.*s\" is not a dotted IPv4 address; nothing written",
+               static_cast<int>(CONFIG_ADDR_SIZE - 1), addr);
+        return 0;
+    }
+    HKEY key = nullptr;
+    LONG rc = CreateConfigKey(&key);
+    if (rc != ERROR_SUCCESS) {
+        Report(true, "WriteConfigAddr: key HKLM\\%s cannot be opened (error %ld)", CONFIG_KEY_PATH,
+               static_cast<long>(rc));
+        return 0;
+    }
+    rc = RegSetValueExA(key, CONFIG_VALUE_NAME, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
+    CloseConfigKey(key);
+    if (rc != ERROR_SUCCESS) {
+        Report(true, "WriteConfigAddr: value \"%s\" cannot be set (error %ld)", CONFIG_VALUE_NAME,
+               static_cast<long>(rc));
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,28 @@
+// The one persistent setting: the terminal's IPv4 address in the local machine's registry.
+// Shared by the service, which reads it at start, and the applet, which reads and writes it.
+#pragma once
+
+#include <windows.h>
+
+#include "config_value.h"
+
+constexpr char CONFIG_KEY_PATH[] = "Software\\Varnok\\PaymentTermService";
+constexpr char CONFIG_VALUE_NAME[] = "Addr";
+
+// Opens the key under HKEY_LOCAL_MACHINE, creating it and any missing parent.
+// 1: open, *key holds it; 0: failure.
+int OpenConfigKey(HKEY* key);
+
+// The result of RegCloseKey.
+LONG CloseConfigKey(HKEY key);
+
+// Fills addr (CONFIG_ADDR_SIZE bytes, may be none) with the stored address, or with the
+// default when the value is missing or unusable. The buffer always holds NUL-terminated dotted
+// text afterwards. 1: done (also with no buffer); 0: the key could not be opened (the buffer
+// holds the default). The applet's build returns 1 in that case too.
+int ReadConfigAddr(char* addr);
+
+// Stores the text in addr (CONFIG_ADDR_SIZE bytes, may be none) as exactly 16 bytes of REG_SZ,
+// zero-padded after its NUL. 1: written (or no buffer given); 0: the text is not a usable
+// address, the key could not be opened, or the value could not be set.
+int WriteConfigAddr(const char* addr);

@@ -1,0 +1,101 @@
+#include "config_value.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "ipv4.h"
+
+namespace {
+
+constexpr size_t SHOWN_BYTES = 16;
+
+// The found bytes, printable ones as they are and others as \xNN, for a note that cannot
+// carry control characters into the trace.
+void ShowBytes(const unsigned char* data, size_t n, char* out, size_t outSize)
+{
+    size_t used = 0;
+    out[0] = '\0';
+    for (size_t i = 0; i < n && i < SHOWN_BYTES; ++i) {
+        char piece[5];
+        if (data[i] >= 0x20 && data[i] < 0x7F && data[i] != '"' && data[i] != '\\')
+            snprintf(piece, sizeof piece, "%c", data[i]);
+        else
+            snprintf(piece, sizeof piece, "\\x%02X", data[i]);
+        size_t len = strlen(piece);
+        if (used + len + 1 > outSize)
+            break;
+        memcpy(out + used, piece, len + 1);
+        used += len;
+    }
+}
+
+__attribute__((format(printf, 3, 4))) void Note(char* note, size_t noteSize, const char* format, ...)
+{
+    if (note == nullptr || noteSize == 0)
+        return;
+    va_list args;
+    va_start(args, format);
+    vsnprintf(note, noteSize, format, args);
+    va_end(args);
+}
+
+}  // namespace
+
+bool ConfigAddrIsDotted(const char* text)
+{
+    uint8_t octets[4];
+    return ParseIPv4(text, octets);
+}
+
+void ConfigSetDefault(char* addr)
+{
+    memset(addr, 0, CONFIG_ADDR_SIZE);
+    memcpy(addr, CONFIG_DEFAULT_ADDR, sizeof CONFIG_DEFAULT_ADDR);
+}
+
+int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
+                    char* addr, char* note, size_t noteSize)
+{
+    char shown[SHOWN_BYTES * 4 + 1];
+    if (note != nullptr && noteSize > 0)
+        note[0] = '\0';
+    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+        return CONFIG_VALUE_MISSING;
+    if (queryResult == CONFIG_QUERY_MORE_DATA) {
+        Note(note, noteSize, "value \"Addr\" holds %lu bytes, more than fit an address", size);
+        return CONFIG_VALUE_BAD;
+    }
+    if (queryResult != CONFIG_QUERY_OK) {
+        Note(note, noteSize, "value \"Addr\" could not be read (error %ld)", queryResult);
+        return CONFIG_VALUE_BAD;
+    }
+    if (type != CONFIG_TYPE_STRING) {
+        Note(note, noteSize, "value \"Addr\" is of type %lu, not a string (REG_SZ)", type);
+        return CONFIG_VALUE_BAD;
+    }
+    if (size > CONFIG_ADDR_SIZE) {
+        Note(note, noteSize, "value \"Addr\" holds %lu bytes, more than fit an address", size);
+        return CONFIG_VALUE_BAD;
+    }
+    // A string need not have been stored with its NUL: the text ends at the first NUL or at the
+    // reported size, whichever comes first, and a full buffer without a NUL is too long.
+    size_t len = 0;
+    while (len < size && data[len] != '\0')
+        ++len;
+    ShowBytes(data, len, shown, sizeof shown);
+    if (len == CONFIG_ADDR_SIZE) {
+        Note(note, noteSize, "value \"Addr\" has no end within %lu bytes: \"%s\"",
+             static_cast<unsigned long>(CONFIG_ADDR_SIZE), shown);
+        return CONFIG_VALUE_BAD;
+    }
+    char text[CONFIG_ADDR_SIZE] = {};
+    memcpy(text, data, len);
+    if (!ConfigAddrIsDotted(text)) {
+        Note(note, noteSize, "value \"Addr\" of %lu characters is not a dotted IPv4 address: \"%s\"",
+             static_cast<unsigned long>(len), shown);
+        return CONFIG_VALUE_BAD;
+    }
+    memcpy(addr, text, CONFIG_ADDR_SIZE);
+    return CONFIG_VALUE_TAKEN;
+}

@@ -1,0 +1,43 @@
+// The rules for what the address buffer may hold, kept apart from the registry calls so that
+// they build and are tested on any host.
+#pragma once
+
+#include <cstddef>
+
+// The address travels everywhere as NUL-terminated dotted text in a buffer of this size.
+constexpr size_t CONFIG_ADDR_SIZE = 16;
+
+// Until an address is configured the links talk to this machine only: the service then meets
+// its own frames on its own ports, which it ignores, and nothing leaves the PC.
+constexpr char CONFIG_DEFAULT_ADDR[] = "127.0.0.1";
+
+// The registry's codes as the value query reports them (winerror.h, winnt.h).
+constexpr long CONFIG_QUERY_OK = 0;              // ERROR_SUCCESS
+constexpr long CONFIG_QUERY_NOT_FOUND = 2;       // ERROR_FILE_NOT_FOUND
+constexpr long CONFIG_QUERY_MORE_DATA = 234;     // ERROR_MORE_DATA
+constexpr unsigned long CONFIG_TYPE_STRING = 1;  // REG_SZ
+
+// Room for one note on what was found in place of a usable address.
+constexpr size_t CONFIG_NOTE_SIZE = 160;
+
+enum ConfigValueVerdict {
+    CONFIG_VALUE_BAD = -1,    // present but unusable: addr keeps the default, note says why
+    CONFIG_VALUE_MISSING = 0, // no value: addr keeps the default
+    CONFIG_VALUE_TAKEN = 1,   // addr now holds the stored text
+};
+
+// True for text that the terminal link can use: the link's own strict dotted IPv4 rule (four
+// decimal fields 0 to 255 of one to three digits, nothing before, between or after).
+bool ConfigAddrIsDotted(const char* text);
+
+// Fills addr (CONFIG_ADDR_SIZE bytes) with the default address text, zero-padded, so that no
+// byte of the buffer is left undefined when it is published later.
+void ConfigSetDefault(char* addr);
+
+// Judges the outcome of one query of the address value: the query's result, the value's type,
+// the bytes it delivered into data (a buffer of CONFIG_ADDR_SIZE bytes) and the size it
+// reported. Only a string that is dotted IPv4 text ending within the buffer is copied into addr
+// (NUL-terminated, zero-padded); otherwise addr is left alone and, for an unusable value, note
+// (noteSize bytes, may be none) names what was found.
+int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
+                    char* addr, char* note, size_t noteSize);

@@ -1,0 +1,101 @@
+#include "capture.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "debug.h"
+
+FILE* CaptureFile = nullptr;
+
+uint32_t BigEndianValue(const uint8_t* bytes, size_t count)
+{
+    uint32_t value = 0;
+    for (size_t i = 0; i < count; ++i)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+int CaptureFormatName(char* out, size_t size, const char* dir, char separator, const CaptureTime* now)
+{
+    int n = snprintf(out, size, "%s%c%04d%02d%02d-%02d%02d%02d.log", dir, separator, now->Year, now->Month, now->Day,
+                     now->Hour, now->Minute, now->Second);
+    return n < 0 || static_cast<size_t>(n) >= size ? -1 : n;
+}
+
+int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data, const CaptureTime* now)
+{
+    if (length < CAPTURE_STAMP_SIZE)
+        return -1;
+    uint32_t stampSec = BigEndianValue(data, 4);
+    uint32_t stampMsec = BigEndianValue(data + 4, 4);
+    // The difference is kept in 32 bits and wraps like the clients' own arithmetic: a stamp
+    // later than the arrival gives a negative delay, printed after the plus sign as it is.
+    uint32_t delayBits = (static_cast<uint32_t>(now->Sec) - stampSec) * 1000u + static_cast<uint32_t>(now->Msec) -
+                         stampMsec;
+    int32_t delay = static_cast<int32_t>(delayBits);
+    int head = snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d +%05d ", now->Year, now->Month, now->Day,
+                        now->Hour, now->Minute, now->Second, now->Msec, static_cast<int>(delay));
+    if (head < 0 || static_cast<size_t>(head) + 2 > size)
+        return -1;
+    // The text is not terminated: it ends at the record's end or at its first NUL.
+    const uint8_t* text = data + CAPTURE_STAMP_SIZE;
+    size_t textLen = length - CAPTURE_STAMP_SIZE;
+    const void* nul = memchr(text, '\0', textLen);
+    if (nul != nullptr)
+        textLen = static_cast<const uint8_t*>(nul) - text;
+    size_t room = size - static_cast<size_t>(head) - 2;
+    if (textLen > room)
+        textLen = room;
+    memcpy(out + head, text, textLen);
+    size_t end = static_cast<size_t>(head) + textLen;
+    out[end++] = '\n';
+    out[end] = '\0';
+    return static_cast<int>(end);
+}
+
+int CaptureOpenIn(const char* dir)
+{
+    CaptureClose();
+    struct stat info;
+    if (dir == nullptr || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
+        return 0;
+    CaptureTime now;
+    CaptureNow(&now);
+    char name[CAPTURE_NAME_SIZE];
+    if (CaptureFormatName(name, sizeof name, dir, CAPTURE_PATH_SEPARATOR, &now) < 0)
+        return 0;
+    // "w+": a second run within the same second reuses the name and empties the file; text
+    // mode, so every line ends in CR LF on Windows.
+    CaptureFile = fopen(name, "w+");
+    return CaptureFile != nullptr ? 1 : 0;
+}
+
+void CaptureOpen() { CaptureOpenIn(CAPTURE_DEBUG_DIR); }
+
+void CaptureWrite(size_t length, const uint8_t* data)
+{
+    if (CaptureFile == nullptr)
+        return;
+    if (data == nullptr || length < CAPTURE_STAMP_SIZE) {
+        TraceMessage("Capture: record of %u bytes is shorter than its %u-byte time stamp; dropped\n",
+                     static_cast<unsigned>(data == nullptr ? 0 : length), static_cast<unsigned>(CAPTURE_STAMP_SIZE));
+        return;
+    }
+    CaptureTime now;
+    CaptureNow(&now);
+    char line[CAPTURE_LINE_SIZE];
+    int n = CaptureFormatLine(line, sizeof line, length, data, &now);
+    if (n < 0)
+        return;
+    fwrite(line, 1, static_cast<size_t>(n), CaptureFile);
+    fflush(CaptureFile);
+}
+
+void CaptureClose()
+{
+    if (CaptureFile == nullptr)
+        return;
+    fclose(CaptureFile);
+    CaptureFile = nullptr;
+}

@@ -1,0 +1,145 @@
+#include "config_value.h"
+#include "ident_block.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr char kPoison = '\x5A';
+
+struct Taken {
+    int Verdict;
+    std::string Addr;  // the whole buffer up to its first NUL
+    bool Terminated;   // a NUL within the 16 bytes
+    std::string Note;
+};
+
+Taken Take(long result, unsigned long type, const void* bytes, unsigned long size)
+{
+    unsigned char data[CONFIG_ADDR_SIZE];
+    memset(data, 0xEE, sizeof data);
+    // The query delivers at most the buffer's 16 bytes, whatever size it reports.
+    memcpy(data, bytes, size < sizeof data ? size : sizeof data);
+    char addr[CONFIG_ADDR_SIZE];
+    ConfigSetDefault(addr);
+    char note[CONFIG_NOTE_SIZE];
+    Taken t;
+    t.Verdict = ConfigTakeValue(result, type, data, size, addr, note, sizeof note);
+    t.Terminated = memchr(addr, '\0', sizeof addr) != nullptr;
+    t.Addr = t.Terminated ? std::string(addr) : std::string(addr, sizeof addr);
+    t.Note = note;
+    return t;
+}
+
+TEST(ConfigValue, DefaultFillsTheWholeBuffer)
+{
+    char addr[CONFIG_ADDR_SIZE];
+    memset(addr, kPoison, sizeof addr);
+    ConfigSetDefault(addr);
+    const char expected[CONFIG_ADDR_SIZE] = "127.0.0.1";
+    EXPECT_EQ(0, memcmp(expected, addr, sizeof addr)) << "text, NUL, then zeros";
+}
+
+TEST(ConfigValue, UsableStringsAreTaken)
+{
+    Taken t = Take(CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "10.1.2.3\0\x77\x77", 11);
+    EXPECT_EQ(CONFIG_VALUE_TAKEN, t.Verdict);
+    EXPECT_EQ("10.1.2.3", t.Addr);
+    EXPECT_EQ("", t.Note);
+
+    t = Take(CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "255.255.255.255", 16);
+    EXPECT_EQ(CONFIG_VALUE_TAKEN, t.Verdict);
+    EXPECT_EQ("255.255.255.255", t.Addr);
+
+    // Stored without its NUL: the reported size ends the text, not the bytes after it.
+    t = Take(CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "10.0.0.9", 8);
+    EXPECT_EQ(CONFIG_VALUE_TAKEN, t.Verdict);
+    EXPECT_EQ("10.0.0.9", t.Addr);
+    EXPECT_TRUE(t.Terminated);
+}
+
+TEST(ConfigValue, MissingValueKeepsTheDefaultWithoutNote)
+{
+    Taken t = Take(CONFIG_QUERY_NOT_FOUND, 0, "", 0);
+    EXPECT_EQ(CONFIG_VALUE_MISSING, t.Verdict);
+    EXPECT_EQ("127.0.0.1", t.Addr);
+    EXPECT_EQ("", t.Note);
+}
+
+TEST(ConfigValue, UnusableValuesKeepTheDefaultAndSayWhatWasFound)
+{
+    struct Case {
+        long Result;
+        unsigned long Type;
+        const char* Bytes;
+        unsigned long Size;
+        const char* Note;
+    } cases[] = {
+        {CONFIG_QUERY_OK, 4, "\x01\x02\x03\x04", 4, "value \"Addr\" is of type 4, not a string (REG_SZ)"},
+        {CONFIG_QUERY_MORE_DATA, CONFIG_TYPE_STRING, "1234567890123456", 21, "value \"Addr\" holds 21 bytes, more than fit an address"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "1111111111111111", 16,
+         "value \"Addr\" has no end within 16 bytes: \"1111111111111111\""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "abc\0", 4,
+         "value \"Addr\" of 3 characters is not a dotted IPv4 address: \"abc\""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "1.2.3\n\"\0", 8,
+         "value \"Addr\" of 7 characters is not a dotted IPv4 address: \"1.2.3\\x0A\\x22\""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "", 0, "value \"Addr\" of 0 characters is not a dotted IPv4 address: \"\""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "1.2.3.256\0", 10,
+         "value \"Addr\" of 9 characters is not a dotted IPv4 address: \"1.2.3.256\""},
+        {5, CONFIG_TYPE_STRING, "", 0, "value \"Addr\" could not be read (error 5)"},
+    };
+    for (const Case& c : cases) {
+        Taken t = Take(c.Result, c.Type, c.Bytes, c.Size);
+        EXPECT_EQ(CONFIG_VALUE_BAD, t.Verdict) << c.Note;
+        EXPECT_EQ("127.0.0.1", t.Addr) << c.Note;
+        EXPECT_EQ(c.Note, t.Note);
+    }
+}
+
+TEST(ConfigValue, DottedRuleIsStrict)
+{
+    for (const char* good : {"0.0.0.0", "1.2.3.4", "198.18.0.2", "255.255.255.255"})
+        EXPECT_TRUE(ConfigAddrIsDotted(good)) << good;
+    for (const char* bad : {"", "1.2.3", "1.2.3.4.", "1.2.3.4.5", " 1.2.3.4", "1.2.3.4 ", "1..3.4", "1.2.3.-4",
+                            "1.2.3.1000", "256.1.1.1", "a.b.c.d", "1,2,3,4"})
+        EXPECT_FALSE(ConfigAddrIsDotted(bad)) << bad;
+    EXPECT_FALSE(ConfigAddrIsDotted(nullptr));
+}
+
+TEST(IdentBlock, LayoutIsPidLittleEndianThenTheWholeAddressBuffer)
+{
+    ServiceIdent in{};
+    in.Pid = 0x12345678;
+    memcpy(in.IPAddr, "10.1.2.3\0\x41\x42\x43\x44\x45\x46\x47", CONFIG_ADDR_SIZE);
+    uint8_t block[IDENT_SIZE];
+    memset(block, 0xCC, sizeof block);
+    IdentEncode(block, &in);
+    const uint8_t expected[IDENT_SIZE] = {0x78, 0x56, 0x34, 0x12, '1', '0', '.', '1', '.', '2',
+                                          '.',  '3',  0,    'A',  'B', 'C', 'D', 'E', 'F', 'G'};
+    EXPECT_EQ(0, memcmp(expected, block, sizeof block));
+
+    ServiceIdent out;
+    IdentDecode(block, &out);
+    EXPECT_EQ(0x12345678u, out.Pid);
+    EXPECT_EQ(0, memcmp(in.IPAddr, out.IPAddr, CONFIG_ADDR_SIZE));
+}
+
+TEST(IdentBlock, AddressWithoutNulIsCutToFifteenCharactersBothWays)
+{
+    ServiceIdent in{};
+    memcpy(in.IPAddr, "AAAAAAAAAAAAAAAA", CONFIG_ADDR_SIZE);
+    uint8_t block[IDENT_SIZE];
+    IdentEncode(block, &in);
+    EXPECT_EQ(0, block[IDENT_SIZE - 1]);
+
+    // A block written by someone else without the NUL.
+    memset(block + IDENT_ADDR_OFFSET, 'B', CONFIG_ADDR_SIZE);
+    ServiceIdent out;
+    IdentDecode(block, &out);
+    EXPECT_EQ(std::string(15, 'B'), std::string(out.IPAddr));
+}
+
+}  // namespace
