@@ -18,9 +18,21 @@ struct Seen {
 std::vector<Seen> Reports;
 BOOL SinkResult = TRUE;
 DWORD SinkError = 0;
+bool HoldFirstReport = false;
+HANDLE OtherMayReport = nullptr;
+HANDLE OtherReported = nullptr;
 
 BOOL WINAPI RecordingSink(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 {
+    if (HoldFirstReport) {
+        // The first report waits inside the call for the other thread's report, which a
+        // serialised ReportServiceStatus keeps out until this one is done.
+        HoldFirstReport = false;
+        SetEvent(OtherMayReport);
+        WaitForSingleObject(OtherReported, 300);
+    } else if (OtherReported != nullptr) {
+        SetEvent(OtherReported);
+    }
     Reports.push_back({handle, *status});
     if (!SinkResult)
         SetLastError(SinkError);
@@ -100,26 +112,38 @@ TEST_F(Status, FailedCallIsReturnedAndTheRecordKept)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), ServiceStatusState());
 }
 
-DWORD WINAPI ReportPending(void*)
+DWORD WINAPI ReportOnce(void*)
 {
-    for (int i = 0; i < 2000; ++i)
-        ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
+    ReportServiceStatus(SERVICE_START_PENDING, 0, 0);
     return 0;
 }
 
-TEST_F(Status, ReportsFromTwoThreadsNeverShareOrReorderCheckPoints)
+DWORD WINAPI ReportOther(void*)
+{
+    WaitForSingleObject(OtherMayReport, INFINITE);
+    ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
+    return 0;
+}
+
+TEST_F(Status, ReportFromTheHandlerThreadWaitsForTheOneUnderWay)
 {
     DWORD first = CheckPoint;
-    HANDLE threads[2];
-    for (HANDLE& t : threads)
-        t = CreateThread(nullptr, 0, ReportPending, nullptr, 0, nullptr);
+    OtherMayReport = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    OtherReported = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HoldFirstReport = true;
+    HANDLE threads[2] = {CreateThread(nullptr, 0, ReportOnce, nullptr, 0, nullptr),
+                         CreateThread(nullptr, 0, ReportOther, nullptr, 0, nullptr)};
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-    for (HANDLE t : threads)
-        CloseHandle(t);
-    ASSERT_EQ(4000u, Reports.size());
-    for (size_t i = 0; i < Reports.size(); ++i)
-        ASSERT_EQ(first + i, Reports[i].Status.dwCheckPoint) << "report " << i;
-    EXPECT_EQ(first + 4000, CheckPoint);
+    for (HANDLE h : {threads[0], threads[1], OtherMayReport, OtherReported})
+        CloseHandle(h);
+    OtherMayReport = OtherReported = nullptr;
+    ASSERT_EQ(2u, Reports.size());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), Reports[0].Status.dwCurrentState);
+    EXPECT_EQ(first, Reports[0].Status.dwCheckPoint);
+    EXPECT_EQ(0u, Reports[0].Status.dwControlsAccepted);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), Reports[1].Status.dwCurrentState);
+    EXPECT_EQ(first + 1, Reports[1].Status.dwCheckPoint);
+    EXPECT_EQ(first + 2, CheckPoint);
 }
 
 TEST(StatusPlatform, ReportWithoutAHandleReachesTheServiceManagerAndFails)
