@@ -103,6 +103,12 @@ TEST(SimLinkRecv, AcceptsExpectedAndAcknowledgesRepeatWithoutDelivering)
 TEST(SimLinkRecv, NumberWrapsAndRepeatOf255IsAcknowledgedAgain)
 {
     Harness h;
+    // Fresh, 255 counts as the one before the expected 0; from 1 on it is out of step.
+    EXPECT_EQ(SIM_RX_REPEAT, h.Recv(HostData(255, 0x0001, {})));
+    EXPECT_EQ((Bytes{0x04, 0xFF}), h.Sent(0));
+    ASSERT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(0, 0x0001, {})));
+    EXPECT_EQ(SIM_RX_RESYNC, h.Recv(HostData(255, 0x0001, {})));
+    EXPECT_EQ((Bytes{0x03, 0xFF}), h.Sent(0));
     EXPECT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(255, 0x0001, {}, true)));
     EXPECT_EQ((Bytes{0x04, 0xFF}), h.Sent(0));
     EXPECT_EQ(0, h.link.RecvSeq);
@@ -127,6 +133,29 @@ TEST(SimLinkRecv, UnexpectedNumberGetsResyncNakThenSyncFrameIsAccepted)
     EXPECT_EQ(6, h.link.RecvSeq);
     EXPECT_EQ(7, h.pkt.Data[0]);
     EXPECT_EQ(2u, h.link.C.DeliveredIn);
+}
+
+TEST(SimLinkRecv, SyncFrameIsHonouredOnlyInAnswerToOurNak)
+{
+    Harness h;
+    ASSERT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(0, 0x0001, {})));
+    // Nobody asked: the sync frame is judged by its number and rejected.
+    EXPECT_EQ(SIM_RX_RESYNC, h.Recv(HostData(40, 0x0001, {}, true)));
+    EXPECT_EQ((Bytes{0x03, 40}), h.Sent(0));
+    EXPECT_EQ(1, h.link.RecvSeq);
+    EXPECT_EQ(1u, h.link.C.StaleSync);
+    // Asked for number 40 just now: accepted.
+    EXPECT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(40, 0x0001, {}, true)));
+    EXPECT_EQ(41, h.link.RecvSeq);
+    // A duplicated copy of that sync frame is a repeat: acknowledged again, not delivered twice.
+    EXPECT_EQ(SIM_RX_REPEAT, h.Recv(HostData(40, 0x0001, {}, true)));
+    EXPECT_EQ((Bytes{0x04, 40}), h.Sent(0));
+    ASSERT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(41, 0x0001, {})));
+    // A late copy arriving after the next frame does not pull the expected number back.
+    EXPECT_EQ(SIM_RX_RESYNC, h.Recv(HostData(40, 0x0001, {}, true)));
+    EXPECT_EQ(42, h.link.RecvSeq);
+    EXPECT_EQ(3u, h.link.C.DeliveredIn);
+    EXPECT_EQ(3u, h.link.C.StaleSync);
 }
 
 TEST(SimLinkRecv, TerminalDirectionAndRuntsAreIgnored)

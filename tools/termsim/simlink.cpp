@@ -122,8 +122,15 @@ int SimLinkRecv(SimLink* link, const uint8_t* d, size_t n, int64_t nowMs, TermPa
         return SIM_RX_LINK;
     }
 
-    if (flags & SIM_FLAG_SYNC)
-        link->RecvSeq = seq;
+    // The sync flag only answers our own resync NAK. Honoured anywhere else (a duplicated or
+    // late copy of a sync frame), it would make a frame accepted already acceptable again and
+    // deliver it twice; such a frame is judged by its number like any other.
+    if (flags & SIM_FLAG_SYNC) {
+        if (link->ResyncAsked && seq == link->ResyncSeq)
+            link->RecvSeq = seq;
+        else
+            ++link->C.StaleSync;
+    }
     if (seq != link->RecvSeq) {
         if (SimSeqIsPrevious(seq, link->RecvSeq)) {
             // Our ACK of it was lost: acknowledge again, never deliver twice.
@@ -132,6 +139,8 @@ int SimLinkRecv(SimLink* link, const uint8_t* d, size_t n, int64_t nowMs, TermPa
             return SIM_RX_REPEAT;
         }
         ++link->C.NakSent;
+        link->ResyncAsked = true;
+        link->ResyncSeq = seq;
         SendLink(out, SIM_FLAG_NAK | SIM_FLAG_SYNC, seq);
         return SIM_RX_RESYNC;
     }
@@ -140,6 +149,7 @@ int SimLinkRecv(SimLink* link, const uint8_t* d, size_t n, int64_t nowMs, TermPa
     // malformed frame does not come back again and again.
     SendLink(out, SIM_FLAG_ACK, seq);
     link->RecvSeq = SimSeqNext(seq);
+    link->ResyncAsked = false;
 
     if (n < 6) {
         ++link->C.Malformed;

@@ -38,6 +38,7 @@ struct SimCounters {
     uint32_t DupSuppressed;  // repeats of the frame accepted last: acknowledged again, not delivered
     uint32_t RetransSeen;    // data frames carrying the same number as the data frame before them
     uint32_t NakSent;        // resync requests for unexpected numbers
+    uint32_t StaleSync;      // resync frames nobody asked for: judged by their number alone
     uint32_t AckRecv;        // acknowledgements that ended the frame in flight
     uint32_t StaleAck;       // acknowledgements for another number, or with nothing in flight
     uint32_t NakRecv;        // NAKs received
@@ -61,6 +62,8 @@ struct SimLink {
     int64_t SentAtMs;  // last transmission of the frame in flight
     bool HaveLastData;
     uint8_t LastDataSeq;
+    bool ResyncAsked;  // a resync NAK went out and no frame has been accepted since
+    uint8_t ResyncSeq; // the number that NAK named
     int Head;
     int Count;
     SimFrame Queue[SIM_QUEUE_SIZE];

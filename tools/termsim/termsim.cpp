@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "faults.h"
+#include "netcheck.h"
 #include "options.h"
 #include "packet.h"
 #include "simlink.h"
@@ -388,6 +389,11 @@ bool Quiet(Sim* s)
 
 bool OpenSockets(Sim* s)
 {
+    if (!PeerIsDirect(s->Opt.Peer)) {
+        fprintf(stderr, "termsim: %s is on no local subnet: is the terminal's namespace up? "
+                        "(scripts/netns.sh up; run termsim with scripts/netns.sh exec)\n", s->Opt.Peer);
+        return false;
+    }
     in_addr bindAddr, peerAddr;
     inet_pton(AF_INET, s->Opt.Bind, &bindAddr);
     inet_pton(AF_INET, s->Opt.Peer, &peerAddr);
@@ -467,13 +473,13 @@ void PrintSummary(Sim* s, int64_t now)
             continue;
         const SimCounters& c = a->Link.C;
         printf("app=%s port=%u data_in=%u delivered_in=%u dup_suppressed=%u retrans_seen=%u "
-               "nak_sent=%u sent_out=%u delivered_out=%u abandoned=%u retransmits=%u nak_recv=%u "
+               "nak_sent=%u stale_sync=%u sent_out=%u delivered_out=%u abandoned=%u retransmits=%u nak_recv=%u "
                "nak_resends=%u stale_nak=%u stale_ack=%u own_direction=%u malformed=%u "
                "queue_full=%u replies=%u responses=%u echo_resp=%u foreign=%u oversize=%u "
                "soak_in_ok=%u soak_in_missing=%u soak_in_repeats=%u soak_in_damaged=%u "
                "soak_out_sent=%u\n",
                AppTable[i].Name, AppTable[i].Port, c.DataIn, c.DeliveredIn, c.DupSuppressed,
-               c.RetransSeen, c.NakSent, c.SentOut, c.AckRecv, c.Abandoned, c.Retransmits, c.NakRecv,
+               c.RetransSeen, c.NakSent, c.StaleSync, c.SentOut, c.AckRecv, c.Abandoned, c.Retransmits, c.NakRecv,
                c.NakResends, c.StaleNak, c.StaleAck, c.OwnDirection, c.Malformed, c.QueueFull, a->Replies,
                a->Responses, a->EchoResp, a->Foreign, a->Oversize, a->Soak.Accepted, a->Soak.Missing,
                a->Soak.Repeats, a->Soak.Damaged, a->SendNext);
