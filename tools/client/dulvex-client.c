@@ -1,0 +1,269 @@
+/* dulvex-client: talks to the Dulvex service's pipe from the command line. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "dulvex_client.h"
+
+enum ExitCode {
+    EXIT_OK = 0,
+    EXIT_USAGE = 1,
+    EXIT_CONNECT = 2,
+    EXIT_TIMEOUT = 3,
+    EXIT_IO = 4,
+    EXIT_PROTOCOL = 5,
+};
+
+#define DEFAULT_CONNECT_MS 5000u
+#define DEFAULT_WAIT_MS 5000u
+
+static const char Usage[] =
+    "usage: dulvex-client [--pipe NAME] [--connect-timeout MS] COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  send --mask M --cmd C [--status S] [--data HEX] [--wait N] [--timeout MS]\n"
+    "        send one packet to the applications in mask M (bits: 0x01 Master, 0x02 MBCA,\n"
+    "        0x04 Maint, 0x08 Fleet, 0x10 Petro); a status travels only with a response\n"
+    "        command (bit 0x8000). With --wait, print the next N messages (default time-out\n"
+    "        5000 ms for all of them).\n"
+    "  listen [--count N] [--timeout MS]\n"
+    "        print messages as they arrive, N of them (default: until the service closes),\n"
+    "        waiting at most MS in all (default: for ever).\n"
+    "  capture [--stamp SEC[.MSEC]] TEXT\n"
+    "        send TEXT to the service's capture log, stamped now or with the given time.\n"
+    "\n"
+    "Numbers are decimal or 0x-prefixed hex; HEX data is pairs of hex digits (\"4142\").\n"
+    "The pipe defaults to \\\\.\\pipe\\varnok\\Dulvex; connecting waits 5000 ms by default.\n"
+    "\n"
+    "Each message received is printed on one line:\n"
+    "  mask=0x01 cmd=0x8000 status=0x0007 len=2 data=4142\n"
+    "status=- when the command carries no status; data= is empty when len is 0.\n"
+    "\n"
+    "Exit codes: 0 done; 1 usage error; 2 could not connect; 3 timed out before the\n"
+    "messages asked for; 4 connection lost or I/O failure; 5 malformed message.\n";
+
+static int UsageError(const char* what, const char* arg)
+{
+    fprintf(stderr, "dulvex-client: %s%s%s\n(see dulvex-client --help)\n", what, arg ? ": " : "", arg ? arg : "");
+    return EXIT_USAGE;
+}
+
+/* Decimal or 0x-hex, the whole text, at most max. */
+static int ParseNumber(const char* text, unsigned long max, unsigned long* value)
+{
+    if (text == NULL || *text == '\0' || *text == '-' || *text == '+')
+        return 0;
+    char* end = NULL;
+    unsigned long v = strtoul(text, &end, 0);
+    if (*end != '\0' || v > max)
+        return 0;
+    *value = v;
+    return 1;
+}
+
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+/* Pairs of hex digits into out; returns the byte count, or -1. */
+static int ParseHex(const char* text, uint8_t* out, size_t outSize)
+{
+    size_t n = 0;
+    while (*text != '\0') {
+        int hi = HexDigit(text[0]);
+        int lo = hi < 0 ? -1 : HexDigit(text[1]);
+        if (lo < 0 || n == outSize)
+            return -1;
+        out[n++] = (uint8_t)(hi << 4 | lo);
+        text += 2;
+    }
+    return (int)n;
+}
+
+static void PrintMessage(const DulvexMessage* msg)
+{
+    char status[8] = "-";
+    if (msg->HasStatus)
+        snprintf(status, sizeof status, "0x%04x", msg->Status);
+    printf("mask=0x%02x cmd=0x%04x status=%s len=%u data=", msg->Mask, msg->Cmd, status, (unsigned)msg->Len);
+    for (uint32_t i = 0; i < msg->Len; ++i)
+        printf("%02x", msg->Data[i]);
+    printf("\n");
+    fflush(stdout);
+}
+
+static int ExitFor(int result)
+{
+    switch (result) {
+    case DULVEX_E_TIMEOUT: return EXIT_TIMEOUT;
+    case DULVEX_E_PROTOCOL: return EXIT_PROTOCOL;
+    case DULVEX_E_ARGUMENT:
+    case DULVEX_E_TOO_LONG: return EXIT_USAGE;
+    default: return EXIT_IO;
+    }
+}
+
+static int Report(const char* what, const DulvexClient* client, int result)
+{
+    fprintf(stderr, "dulvex-client: %s: %s (system error %lu)\n", what, DulvexResultText(result), client->LastError);
+    return ExitFor(result);
+}
+
+/* Prints count messages (0: until the connection ends) within timeoutMs in all. */
+static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (unsigned long got = 0; count == 0 || got < count; ++got) {
+        uint32_t left = DULVEX_INFINITE;
+        if (timeoutMs != DULVEX_INFINITE) {
+            DWORD elapsed = GetTickCount() - start;
+            left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        }
+        DulvexMessage msg;
+        int r = DulvexReceive(client, &msg, left);
+        if (r < 0) {
+            if (count == 0 && r == DULVEX_E_DISCONNECTED)
+                return EXIT_OK;
+            fprintf(stderr, "dulvex-client: receive after %lu message(s): %s (system error %lu)\n", got,
+                    DulvexResultText(r), client->LastError);
+            return ExitFor(r);
+        }
+        PrintMessage(&msg);
+    }
+    return EXIT_OK;
+}
+
+typedef struct Options {
+    const char* Pipe;
+    uint32_t ConnectMs;
+    const char* Command;
+    unsigned long Mask, Cmd, Status, Wait, Count, TimeoutMs, StampSec, StampMsec;
+    int HaveMask, HaveCmd, HaveStatus, HaveTimeout, HaveStamp;
+    uint8_t Data[DULVEX_MAX_SEND];
+    int DataLen;
+    const char* Text;
+} Options;
+
+static int ParseStamp(const char* text, Options* o)
+{
+    char sec[16];
+    const char* dot = strchr(text, '.');
+    size_t len = dot ? (size_t)(dot - text) : strlen(text);
+    if (len == 0 || len >= sizeof sec)
+        return 0;
+    memcpy(sec, text, len);
+    sec[len] = '\0';
+    o->StampMsec = 0;
+    if (!ParseNumber(sec, 0xFFFFFFFFul, &o->StampSec) || (dot && !ParseNumber(dot + 1, 999, &o->StampMsec)))
+        return 0;
+    return 1;
+}
+
+static int ParseArgs(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        const char* v = i + 1 < argc ? argv[i + 1] : NULL;
+        unsigned long n;
+        if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
+            fputs(Usage, stdout);
+            exit(EXIT_OK);
+        }
+        if (a[0] != '-' || a[1] != '-') {
+            if (o->Command == NULL)
+                o->Command = a;
+            else if (strcmp(o->Command, "capture") == 0 && o->Text == NULL)
+                o->Text = a;
+            else
+                return UsageError("unexpected argument", a);
+            continue;
+        }
+        if (v == NULL)
+            return UsageError("option needs a value", a);
+        ++i;
+        if (strcmp(a, "--pipe") == 0) {
+            o->Pipe = v;
+        } else if (strcmp(a, "--connect-timeout") == 0 && ParseNumber(v, 0xFFFFFFFEul, &n)) {
+            o->ConnectMs = (uint32_t)n;
+        } else if (strcmp(a, "--mask") == 0 && ParseNumber(v, 0xFF, &o->Mask)) {
+            o->HaveMask = 1;
+        } else if (strcmp(a, "--cmd") == 0 && ParseNumber(v, 0xFFFF, &o->Cmd)) {
+            o->HaveCmd = 1;
+        } else if (strcmp(a, "--status") == 0 && ParseNumber(v, 0xFFFF, &o->Status)) {
+            o->HaveStatus = 1;
+        } else if (strcmp(a, "--data") == 0) {
+            o->DataLen = ParseHex(v, o->Data, sizeof o->Data);
+            if (o->DataLen < 0)
+                return UsageError("--data wants pairs of hex digits, at most 600 bytes", v);
+        } else if (strcmp(a, "--wait") == 0 && ParseNumber(v, 1000000, &o->Wait)) {
+        } else if (strcmp(a, "--count") == 0 && ParseNumber(v, 1000000000, &o->Count)) {
+        } else if (strcmp(a, "--timeout") == 0 && ParseNumber(v, 0xFFFFFFFEul, &o->TimeoutMs)) {
+            o->HaveTimeout = 1;
+        } else if (strcmp(a, "--stamp") == 0 && ParseStamp(v, o)) {
+            o->HaveStamp = 1;
+        } else {
+            return UsageError("unknown option or bad value", a);
+        }
+    }
+    if (o->Command == NULL)
+        return UsageError("no command (send, listen or capture)", NULL);
+    if (strcmp(o->Command, "send") == 0) {
+        if (!o->HaveMask || !o->HaveCmd)
+            return UsageError("send needs --mask and --cmd", NULL);
+        if (o->Mask == 0)
+            return UsageError("--mask 0 is the capture record; use the capture command", NULL);
+        if (o->HaveStatus && !(o->Cmd & DULVEX_CMD_RESPONSE))
+            return UsageError("--status travels only with a response command (bit 0x8000)", NULL);
+        size_t header = (o->Cmd & DULVEX_CMD_RESPONSE) ? 5 : 3;
+        if ((size_t)o->DataLen + header > DULVEX_MAX_SEND)
+            return UsageError("packet longer than the service accepts (600 bytes with its header)", NULL);
+    } else if (strcmp(o->Command, "capture") == 0) {
+        if (o->Text == NULL)
+            return UsageError("capture needs a TEXT", NULL);
+        if (strlen(o->Text) > DULVEX_MAX_CAPTURE_TEXT)
+            return UsageError("capture text longer than 589 bytes", NULL);
+    } else if (strcmp(o->Command, "listen") != 0) {
+        return UsageError("unknown command", o->Command);
+    }
+    return EXIT_OK;
+}
+
+int main(int argc, char** argv)
+{
+    static Options o;
+    o.ConnectMs = DEFAULT_CONNECT_MS;
+    int rc = ParseArgs(argc, argv, &o);
+    if (rc != EXIT_OK)
+        return rc;
+
+    static DulvexClient client;
+    int r = DulvexConnect(&client, o.Pipe, o.ConnectMs);
+    if (r < 0) {
+        Report("connect", &client, r);
+        return EXIT_CONNECT;
+    }
+    rc = EXIT_OK;
+    if (strcmp(o.Command, "send") == 0) {
+        r = DulvexSendPacket(&client, (uint8_t)o.Mask, (uint16_t)o.Cmd, (uint16_t)o.Status, o.Data, (size_t)o.DataLen);
+        if (r < 0)
+            rc = Report("send", &client, r);
+        else if (o.Wait > 0)
+            rc = PrintMessages(&client, o.Wait, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DEFAULT_WAIT_MS);
+    } else if (strcmp(o.Command, "capture") == 0) {
+        r = o.HaveStamp ? DulvexSendCapture(&client, (uint32_t)o.StampSec, (uint32_t)o.StampMsec, o.Text)
+                        : DulvexSendCaptureNow(&client, o.Text);
+        if (r < 0)
+            rc = Report("capture", &client, r);
+    } else {
+        rc = PrintMessages(&client, o.Count, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DULVEX_INFINITE);
+    }
+    DulvexClose(&client);
+    return rc;
+}

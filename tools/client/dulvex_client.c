@@ -1,0 +1,321 @@
+/* Client library for the Dulvex service's pipe. The encoders and the decoder come first and
+ * use no operating system; the connection below them is Win32. */
+#include "dulvex_client.h"
+
+#include <string.h>
+
+#define CAPTURE_HEADER 11 /* mask, command, seconds, milliseconds */
+
+static void PutBe16(uint8_t* p, uint16_t v)
+{
+    p[0] = (uint8_t)(v >> 8);
+    p[1] = (uint8_t)v;
+}
+
+static void PutBe32(uint8_t* p, uint32_t v)
+{
+    p[0] = (uint8_t)(v >> 24);
+    p[1] = (uint8_t)(v >> 16);
+    p[2] = (uint8_t)(v >> 8);
+    p[3] = (uint8_t)v;
+}
+
+const char* DulvexResultText(int result)
+{
+    if (result >= 0)
+        return "ok";
+    switch (result) {
+    case DULVEX_E_ARGUMENT: return "invalid argument";
+    case DULVEX_E_NOT_CONNECTED: return "not connected";
+    case DULVEX_E_NO_SERVICE: return "the service's pipe does not exist (is the service running?)";
+    case DULVEX_E_BUSY: return "another client is being served";
+    case DULVEX_E_TIMEOUT: return "timed out";
+    case DULVEX_E_DISCONNECTED: return "the service closed the connection";
+    case DULVEX_E_TOO_LONG: return "message too long";
+    case DULVEX_E_ACCESS: return "access to the pipe denied";
+    case DULVEX_E_PROTOCOL: return "malformed message from the service";
+    case DULVEX_E_SYSTEM: return "system error";
+    default: return "unknown error";
+    }
+}
+
+int DulvexEncodePacket(uint8_t* out, size_t outSize, uint8_t mask, uint16_t cmd, uint16_t status, const void* data,
+                       size_t len)
+{
+    /* Mask 0 would make the service take the packet for a capture record. */
+    if (out == NULL || mask == 0 || (data == NULL && len > 0))
+        return DULVEX_E_ARGUMENT;
+    size_t header = (cmd & DULVEX_CMD_RESPONSE) ? 5 : 3;
+    if (len > DULVEX_MAX_SEND - header || header + len > outSize)
+        return DULVEX_E_TOO_LONG;
+    out[0] = mask;
+    PutBe16(out + 1, cmd);
+    if (header == 5)
+        PutBe16(out + 3, status);
+    if (len > 0)
+        memcpy(out + header, data, len);
+    return (int)(header + len);
+}
+
+int DulvexEncodeCapture(uint8_t* out, size_t outSize, uint32_t stampSec, uint32_t stampMsec, const char* text,
+                        size_t textLen)
+{
+    if (out == NULL || (text == NULL && textLen > 0))
+        return DULVEX_E_ARGUMENT;
+    if (textLen > DULVEX_MAX_CAPTURE_TEXT || CAPTURE_HEADER + textLen > outSize)
+        return DULVEX_E_TOO_LONG;
+    /* Command 0 has no status, so the time stamp follows the command at once. */
+    out[0] = 0;
+    PutBe16(out + 1, 0);
+    PutBe32(out + 3, stampSec);
+    PutBe32(out + 7, stampMsec);
+    if (textLen > 0)
+        memcpy(out + CAPTURE_HEADER, text, textLen);
+    return (int)(CAPTURE_HEADER + textLen);
+}
+
+int DulvexDecodeMessage(const uint8_t* bytes, size_t len, DulvexMessage* msg)
+{
+    if (bytes == NULL || msg == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (len < 3)
+        return DULVEX_E_PROTOCOL;
+    uint16_t cmd = (uint16_t)(bytes[1] << 8 | bytes[2]);
+    size_t header = (cmd & DULVEX_CMD_RESPONSE) ? 5 : 3;
+    if (len < header || len - header > DULVEX_MAX_DATA)
+        return DULVEX_E_PROTOCOL;
+    msg->Mask = bytes[0];
+    msg->Cmd = cmd;
+    msg->HasStatus = header == 5;
+    msg->Status = header == 5 ? (uint16_t)(bytes[3] << 8 | bytes[4]) : 0;
+    msg->Len = (uint32_t)(len - header);
+    if (msg->Len > 0)
+        memcpy(msg->Data, bytes + header, msg->Len);
+    return (int)len;
+}
+
+#ifdef _WIN32
+
+#define DEFAULT_SEND_TIMEOUT_MS 5000
+/* The service re-creates its pipe after each client; in that gap the name does not exist. */
+#define CONNECT_RETRY_MS 50
+#define CANCEL_WAIT_MS 1000
+
+static int IsOpen(const DulvexClient* c) { return c->Pipe != NULL && c->Pipe != INVALID_HANDLE_VALUE; }
+
+static int Fail(DulvexClient* c, DWORD err)
+{
+    c->LastError = err;
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return DULVEX_E_NO_SERVICE;
+    case ERROR_PIPE_BUSY: return DULVEX_E_BUSY;
+    case ERROR_SEM_TIMEOUT:
+    case WAIT_TIMEOUT: return DULVEX_E_TIMEOUT;
+    case ERROR_ACCESS_DENIED: return DULVEX_E_ACCESS;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED: return DULVEX_E_DISCONNECTED;
+    default: return DULVEX_E_SYSTEM;
+    }
+}
+
+static DWORD Remaining(DWORD start, uint32_t timeoutMs)
+{
+    if (timeoutMs == DULVEX_INFINITE)
+        return INFINITE;
+    DWORD elapsed = GetTickCount() - start; /* unsigned: right across the 49-day wrap */
+    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+}
+
+int DulvexConnect(DulvexClient* client, const char* pipeName, uint32_t timeoutMs)
+{
+    if (client == NULL)
+        return DULVEX_E_ARGUMENT;
+    DulvexClose(client);
+    client->LastError = 0;
+    client->SendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
+    const char* name = pipeName != NULL ? pipeName : DULVEX_PIPE_NAME;
+    DWORD start = GetTickCount();
+    HANDLE pipe;
+    for (;;) {
+        /* Identification only: the server end may learn who we are, never act as us. */
+        pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, NULL);
+        if (pipe != INVALID_HANDLE_VALUE)
+            break;
+        DWORD err = GetLastError();
+        DWORD left = Remaining(start, timeoutMs);
+        if ((err != ERROR_PIPE_BUSY && err != ERROR_FILE_NOT_FOUND) || left == 0)
+            return Fail(client, err);
+        DWORD slice = left < 1000 ? left : 1000;
+        if (err == ERROR_PIPE_BUSY) {
+            /* Returns once an instance listens; a wait of 0 would mean the pipe's default. */
+            if (!WaitNamedPipeA(name, slice) && GetLastError() == ERROR_FILE_NOT_FOUND)
+                Sleep(slice < CONNECT_RETRY_MS ? slice : CONNECT_RETRY_MS);
+        } else {
+            Sleep(slice < CONNECT_RETRY_MS ? slice : CONNECT_RETRY_MS);
+        }
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    HANDLE readEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE writeEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!SetNamedPipeHandleState(pipe, &mode, NULL, NULL) || readEvent == NULL || writeEvent == NULL) {
+        DWORD err = GetLastError();
+        CloseHandle(pipe);
+        if (readEvent != NULL)
+            CloseHandle(readEvent);
+        if (writeEvent != NULL)
+            CloseHandle(writeEvent);
+        return Fail(client, err);
+    }
+    client->Pipe = pipe;
+    client->ReadOverlapped.hEvent = readEvent;
+    client->WriteOverlapped.hEvent = writeEvent;
+    return DULVEX_OK;
+}
+
+void DulvexClose(DulvexClient* client)
+{
+    if (client == NULL)
+        return;
+    if (IsOpen(client)) {
+        CancelIo(client->Pipe);
+        CloseHandle(client->Pipe);
+        /* The system may write into the OVERLAPPED until the cancelled read completes. */
+        if (client->ReadPending && client->ReadOverlapped.hEvent != NULL)
+            WaitForSingleObject(client->ReadOverlapped.hEvent, CANCEL_WAIT_MS);
+    }
+    if (client->ReadOverlapped.hEvent != NULL)
+        CloseHandle(client->ReadOverlapped.hEvent);
+    if (client->WriteOverlapped.hEvent != NULL)
+        CloseHandle(client->WriteOverlapped.hEvent);
+    memset(&client->ReadOverlapped, 0, sizeof client->ReadOverlapped);
+    memset(&client->WriteOverlapped, 0, sizeof client->WriteOverlapped);
+    client->Pipe = NULL;
+    client->ReadPending = 0;
+}
+
+static int WriteMessage(DulvexClient* c, const uint8_t* bytes, int len)
+{
+    if (len < 0)
+        return len;
+    OVERLAPPED* ov = &c->WriteOverlapped;
+    ResetEvent(ov->hEvent);
+    ov->Offset = ov->OffsetHigh = 0;
+    DWORD n = 0;
+    if (!WriteFile(c->Pipe, bytes, (DWORD)len, NULL, ov)) {
+        DWORD err = GetLastError();
+        if (err != ERROR_IO_PENDING)
+            return Fail(c, err);
+        if (WaitForSingleObject(ov->hEvent, c->SendTimeoutMs) != WAIT_OBJECT_0) {
+            /* Also cancels this thread's outstanding read; DulvexReceive issues it again. */
+            CancelIo(c->Pipe);
+            GetOverlappedResult(c->Pipe, ov, &n, TRUE);
+            return Fail(c, WAIT_TIMEOUT);
+        }
+    }
+    if (!GetOverlappedResult(c->Pipe, ov, &n, FALSE))
+        return Fail(c, GetLastError());
+    return (int)n;
+}
+
+int DulvexSendPacket(DulvexClient* client, uint8_t mask, uint16_t cmd, uint16_t status, const void* data, size_t len)
+{
+    if (client == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (!IsOpen(client))
+        return DULVEX_E_NOT_CONNECTED;
+    uint8_t msg[DULVEX_MAX_SEND];
+    return WriteMessage(client, msg, DulvexEncodePacket(msg, sizeof msg, mask, cmd, status, data, len));
+}
+
+int DulvexSendCapture(DulvexClient* client, uint32_t stampSec, uint32_t stampMsec, const char* text)
+{
+    if (client == NULL || text == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (!IsOpen(client))
+        return DULVEX_E_NOT_CONNECTED;
+    size_t len = 0;
+    while (len <= DULVEX_MAX_CAPTURE_TEXT && text[len] != '\0')
+        ++len;
+    uint8_t msg[DULVEX_MAX_SEND];
+    return WriteMessage(client, msg, DulvexEncodeCapture(msg, sizeof msg, stampSec, stampMsec, text, len));
+}
+
+int DulvexSendCaptureNow(DulvexClient* client, const char* text)
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    /* 100 ns units since 1601 to milliseconds since 1970. */
+    uint64_t ms = ((uint64_t)ft.dwHighDateTime << 32 | ft.dwLowDateTime) / 10000u - 11644473600000ull;
+    return DulvexSendCapture(client, (uint32_t)(ms / 1000u), (uint32_t)(ms % 1000u), text);
+}
+
+/* The rest of a message longer than ReadBuffer: read and thrown away. */
+static void DiscardRest(DulvexClient* c)
+{
+    OVERLAPPED* ov = &c->ReadOverlapped;
+    for (int i = 0; i < 64; ++i) {
+        ResetEvent(ov->hEvent);
+        ov->Offset = ov->OffsetHigh = 0;
+        DWORD n = 0;
+        if (!ReadFile(c->Pipe, c->ReadBuffer, sizeof c->ReadBuffer, NULL, ov) && GetLastError() != ERROR_MORE_DATA &&
+            GetLastError() != ERROR_IO_PENDING)
+            return;
+        if (WaitForSingleObject(ov->hEvent, CANCEL_WAIT_MS) != WAIT_OBJECT_0) {
+            CancelIo(c->Pipe);
+            GetOverlappedResult(c->Pipe, ov, &n, TRUE);
+            return;
+        }
+        if (GetOverlappedResult(c->Pipe, ov, &n, FALSE) || GetLastError() != ERROR_MORE_DATA)
+            return;
+    }
+}
+
+int DulvexReceive(DulvexClient* client, DulvexMessage* msg, uint32_t timeoutMs)
+{
+    if (client == NULL || msg == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (!IsOpen(client))
+        return DULVEX_E_NOT_CONNECTED;
+    OVERLAPPED* ov = &client->ReadOverlapped;
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (!client->ReadPending) {
+            ResetEvent(ov->hEvent);
+            ov->Offset = ov->OffsetHigh = 0;
+            /* Completed at once or not, the result is taken from the OVERLAPPED below. */
+            if (!ReadFile(client->Pipe, client->ReadBuffer, sizeof client->ReadBuffer, NULL, ov)) {
+                DWORD err = GetLastError();
+                if (err != ERROR_IO_PENDING && err != ERROR_MORE_DATA)
+                    return Fail(client, err);
+            }
+            client->ReadPending = 1;
+        }
+        DWORD w = WaitForSingleObject(ov->hEvent, Remaining(start, timeoutMs));
+        if (w == WAIT_TIMEOUT)
+            return Fail(client, WAIT_TIMEOUT);
+        if (w != WAIT_OBJECT_0)
+            return Fail(client, GetLastError());
+        client->ReadPending = 0;
+        DWORD n = 0;
+        if (GetOverlappedResult(client->Pipe, ov, &n, FALSE)) {
+            int r = DulvexDecodeMessage(client->ReadBuffer, n, msg);
+            if (r < 0)
+                client->LastError = 0;
+            return r;
+        }
+        DWORD err = GetLastError();
+        if (err == ERROR_OPERATION_ABORTED)
+            continue; /* cancelled by a send that timed out */
+        if (err == ERROR_MORE_DATA) {
+            DiscardRest(client);
+            client->LastError = err;
+            return DULVEX_E_PROTOCOL;
+        }
+        return Fail(client, err);
+    }
+}
+
+#endif
