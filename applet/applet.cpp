@@ -1,0 +1,220 @@
+// The Control Panel entry and its configuration dialog. The applet never talks to the service:
+// it reads the shared status block to show whether the service runs, and reads and writes the
+// registry value that the service reads when it next starts.
+#include <windows.h>
+#include <commctrl.h>
+#include <cpl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "address.h"
+#include "applet_common.h"
+#include "resource.h"
+
+namespace {
+
+HINSTANCE AppletInstance = nullptr;
+bool LastShownRunning = false;
+uint32_t LastShownPid = 0;
+
+constexpr UINT_PTR REFRESH_TIMER_ID = 0;
+constexpr UINT REFRESH_INTERVAL_MS = 500;
+constexpr size_t TEXT_BUFFER_SIZE = 260;
+// The field's text is read one character further than the longest address, so that a field
+// with extra characters is seen as such rather than cut to look complete.
+constexpr int CHECK_BUFFER_SIZE = ADDR_CHECK_CHARS + 1;
+
+void ShowError(HWND owner, const char* text)
+{
+    MessageBoxA(owner, text, APPLET_BOX_CAPTION, MB_ICONERROR | MB_OK);
+}
+
+void ShowLastError(HWND owner, const char* format)
+{
+    DWORD err = GetLastError();
+    char text[TEXT_BUFFER_SIZE];
+    snprintf(text, sizeof text, format, static_cast<unsigned long>(err), static_cast<unsigned long>(err));
+    ShowError(owner, text);
+}
+
+HINSTANCE DialogModule(HWND dialog)
+{
+    return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+}
+
+void SetDialogIcon(HWND dialog, int iconId)
+{
+    HICON icon = LoadIconA(DialogModule(dialog), MAKEINTRESOURCEA(iconId));
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    // NT 3.51 and older have no WM_SETICON: the icon comes from the window class.
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion <= 3 &&
+        version.dwMinorVersion <= 51) {
+        SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+    } else {
+        SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
+}
+
+void SetControlIcon(HWND dialog, int iconId, int controlId)
+{
+    HICON icon = LoadIconA(DialogModule(dialog), MAKEINTRESOURCEA(iconId));
+    SendDlgItemMessageA(dialog, controlId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+}
+
+void RefreshServiceState(HWND dialog, int controlId, bool force)
+{
+    uint32_t pid = 0;
+    // One byte beyond the block's 16 so that the text always ends, whatever the block holds.
+    char addr[CONFIG_ADDR_SIZE + 1];
+    memset(addr, 0, sizeof addr);
+    bool running = ReadIdent(&pid, addr) != 0;
+    if (!running)
+        pid = 0;
+    if (force || running != LastShownRunning || pid != LastShownPid) {
+        char text[TEXT_BUFFER_SIZE];
+        if (running)
+            snprintf(text, sizeof text, "Service is running with pid %lu. (IPAddr=%s)",
+                     static_cast<unsigned long>(pid), addr);
+        else
+            snprintf(text, sizeof text, "Service is not running.");
+        SetDlgItemTextA(dialog, controlId, text);
+        LastShownRunning = running;
+        LastShownPid = pid;
+    }
+    SetTimer(dialog, REFRESH_TIMER_ID, REFRESH_INTERVAL_MS, nullptr);
+}
+
+// The IP address control takes its content through IPM_SETADDRESS; some implementations of
+// it ignore WM_SETTEXT, so window text is only the fallback for text that is not an address.
+void SetAddressField(HWND dialog, int controlId, const char* text)
+{
+    uint8_t f[ADDR_FIELD_COUNT];
+    if (ParseAddressText(text, f))
+        SendDlgItemMessageA(dialog, controlId, IPM_SETADDRESS, 0, MAKEIPADDRESS(f[0], f[1], f[2], f[3]));
+    else
+        SetDlgItemTextA(dialog, controlId, text);
+}
+
+void SaveAddress(HWND dialog, int controlId)
+{
+    // Zeroed first: all 16 bytes go to the registry, and none of them may be stack leftovers.
+    char addr[CONFIG_ADDR_SIZE];
+    memset(addr, 0, sizeof addr);
+    GetDlgItemTextA(dialog, controlId, addr, sizeof addr);
+    if (WriteConfigAddr(addr) == 0)
+        ShowError(dialog, "Error saving parameters !");
+}
+
+void CheckAddressField(HWND dialog, int controlId)
+{
+    char text[CHECK_BUFFER_SIZE];
+    memset(text, 0, sizeof text);
+    GetDlgItemTextA(dialog, controlId, text, sizeof text);
+    UINT message = CheckAddressText(text) == ADDR_FIELD_COUNT ? EM_EMPTYUNDOBUFFER : EM_UNDO;
+    SendDlgItemMessageA(dialog, controlId, message, 0, 0);
+}
+
+INT_PTR CALLBACK AppletDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetDialogIcon(dialog, IDI_APPLET_ENTRY);
+        SetControlIcon(dialog, IDI_APPLET_ENTRY, IDC_ICON_TOP);
+        SetControlIcon(dialog, IDI_APPLET, IDC_ICON_LEFT);
+        SetControlIcon(dialog, IDI_APPLET, IDC_ICON_RIGHT);
+        RefreshServiceState(dialog, IDC_STATE_TEXT, true);
+        char addr[CONFIG_ADDR_SIZE + 1];
+        memset(addr, 0, sizeof addr);
+        if (ReadConfigAddr(addr) != 0)
+            SetAddressField(dialog, IDC_ADDRESS, addr);
+        return FALSE;  // the dialog manager leaves the focus alone
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(dialog, 1);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog, 0);
+            return TRUE;
+        case IDC_SAVE:
+            SaveAddress(dialog, IDC_ADDRESS);
+            return TRUE;
+        case IDC_ADDRESS:
+            CheckAddressField(dialog, IDC_ADDRESS);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_TIMER:
+        RefreshServiceState(dialog, IDC_STATE_TEXT, false);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+LONG OpenDialog(HWND owner)
+{
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_INTERNET_CLASSES;
+    if (!InitCommonControlsEx(&controls)) {
+        ShowLastError(owner, "InitCommControls -> %lu (%08lx)!");
+        return 1;
+    }
+    INT_PTR result = DialogBoxParamA(AppletInstance, MAKEINTRESOURCEA(IDD_APPLET), owner,
+                                     AppletDialogProc, 0);
+    if (result == -1) {
+        ShowLastError(owner, "Error creating dialog window -> %lu (%08lx)!");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        AppletInstance = module;
+    return TRUE;
+}
+
+extern "C" LONG WINAPI CPlApplet(HWND window, UINT message, LPARAM param1, LPARAM param2)
+{
+    switch (message) {
+    case CPL_INIT:
+        return 1;
+    case CPL_GETCOUNT:
+        return 1;
+    case CPL_INQUIRE: {
+        auto* info = reinterpret_cast<CPLINFO*>(param2);
+        // The record comes from the caller; a missing one is a refusal, not a crash.
+        if (info == nullptr)
+            return 1;
+        info->idIcon = IDI_APPLET_ENTRY;
+        info->idName = IDS_APPLET_NAME;
+        info->idInfo = IDS_APPLET_INFO;
+        info->lData = 0;
+        return 0;
+    }
+    case CPL_DBLCLK:
+        return OpenDialog(window);
+    case CPL_NEWINQUIRE:
+        return 1;
+    case CPL_STARTWPARMS:
+        ShowError(window, "CPL_STARTWPARMS");
+        return 0;
+    case CPL_SETUP:
+        ShowError(window, "CPL_SETUP");
+        return 0;
+    default:
+        return 0;
+    }
+}
