@@ -100,7 +100,11 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
     uint8_t seq = d[1];
     if (!DataFrameFits(t, d, size))
         return 0;
-    if (flags & FLAG_SYNC)
+    // FLAG_SYNC answers our resync NAK, and that NAK never names the frame accepted last (a
+    // repeat of it is acknowledged instead). A sync frame with that number is therefore a second
+    // copy of a frame already delivered (two NAKs answered, or the network doubling it): taken as
+    // a repeat, not as a new frame that would run the command twice.
+    if ((flags & FLAG_SYNC) && !SeqIsPrevious(seq, t->RecvSeq))
         t->RecvSeq = seq;
     if (seq != t->RecvSeq) {
         if (SeqIsPrevious(seq, t->RecvSeq)) {

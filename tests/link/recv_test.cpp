@@ -86,6 +86,32 @@ TEST_F(TerminalRecvTest, FarNumberGetsResyncNakThenSyncFrameIsAccepted)
     EXPECT_EQ(0x42, pkt.Data[0]);
 }
 
+// The terminal answered two resync NAKs for copies of frame 5: the second sync copy must not
+// be delivered again.
+TEST_F(TerminalRecvTest, SecondSyncCopyOfTheFrameAcceptedLastIsARepeat)
+{
+    t->RecvSeq = 1;
+    EXPECT_EQ(0, Deliver(DataFrame(0x00, 5, 0x0001, {})));
+    EXPECT_EQ(0, Deliver(DataFrame(0x00, 5, 0x0001, {})));
+    EXPECT_EQ(Frame({0x0B, 0x05}), peer.Take());
+    EXPECT_EQ(Frame({0x0B, 0x05}), peer.Take());
+    EXPECT_EQ(6, Deliver(DataFrame(0x01, 5, 0x0001, {})));
+    EXPECT_EQ(Frame({0x0C, 0x05}), peer.Take());
+    TakeTrace();
+    pkt.Cmd = 0xDEAD;
+    EXPECT_EQ(0, Deliver(DataFrame(0x01, 5, 0x0001, {})));
+    EXPECT_EQ(Frame({0x0C, 0x05}), peer.Take());
+    EXPECT_EQ(0xDEADu, pkt.Cmd);
+    EXPECT_EQ(6, t->RecvSeq);
+    EXPECT_EQ((Lines{"'Test': TerminalRecv: 0x01,0x05 of len 6", "'Test': TerminalRecv: ACK the previous",
+                     "'Test': Sending link 0x0c,0x05"}),
+              TakeTrace());
+    // A sync frame with any other number still moves RecvSeq.
+    EXPECT_EQ(6, Deliver(DataFrame(0x01, 9, 0x0001, {})));
+    EXPECT_EQ(Frame({0x0C, 0x09}), peer.Take());
+    EXPECT_EQ(10, t->RecvSeq);
+}
+
 TEST_F(TerminalRecvTest, NumberTwoBelowIsFarNotPrevious)
 {
     t->RecvSeq = 0;
