@@ -42,7 +42,8 @@ void CloseInstance(PipeServer* srv)
 HANDLE CreateInstance(PipeServer* srv)
 {
     DWORD size = static_cast<DWORD>(srv->BufferSize);
-    HANDLE pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, size, size,
+    DWORD outSize = srv->BufferSize > PIPE_MIN_OUT_BUFFER ? size : static_cast<DWORD>(PIPE_MIN_OUT_BUFFER);
+    HANDLE pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, outSize, size,
                                    NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
     if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER &&
         (srv->PipeMode & PIPE_MODE_LOCAL_ONLY) != 0) {
@@ -50,7 +51,7 @@ HANDLE CreateInstance(PipeServer* srv)
         // NETWORK group there.
         TraceMessage("PipeCreate: no PIPE_REJECT_REMOTE_CLIENTS on this platform\n");
         srv->PipeMode &= ~PIPE_MODE_LOCAL_ONLY;
-        pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, size, size,
+        pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, outSize, size,
                                 NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
     }
     return pipe;

@@ -23,6 +23,11 @@ constexpr DWORD PIPE_MODE_MESSAGE = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | 
 // Added where the platform knows it (Vista and later): refuse clients from other machines.
 constexpr DWORD PIPE_MODE_LOCAL_ONLY = 0x00000008;  // PIPE_REJECT_REMOTE_CLIENTS
 constexpr int32_t PIPE_DEFAULT_INSTANCES = 2;
+// Outbound buffer of the pipe, at least. A message to the client may be longer than the
+// receive buffer (a full reply has its header on top of the data), and a write that does not
+// fit waits until the client reads; this leaves room for a burst of full replies, so that the
+// service's single thread does not wait on a client that is merely a little slow.
+constexpr int32_t PIPE_MIN_OUT_BUFFER = 8192;
 // How long PipeWrite waits for a client to take a message before it drops that client.
 constexpr DWORD PIPE_WRITE_TIMEOUT_MS = 3000;
 
@@ -34,7 +39,7 @@ struct PipeServer {
     DWORD Transferred;       // byte count of the last connect or read completed
     OVERLAPPED ReadOverlapped;   // connect and read; its event is the server event
     OVERLAPPED WriteOverlapped;  // PipeWrite only
-    int32_t BufferSize;      // receive buffer, read request and both pipe buffers
+    int32_t BufferSize;      // receive buffer, read request and inbound pipe buffer
     uint8_t* Buffer;         // in the same block as the record
     DWORD PipeMode;          // loses PIPE_MODE_LOCAL_ONLY when the platform refuses it
     int32_t HasMessage;      // 1 from a completed read's GotOverResult n > 0 until PipeSrvRead
