@@ -246,8 +246,12 @@ int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size)
         TraceMessage("PipeSrvRead: message of %lu bytes cut to %u\n", srv->Transferred, n);
     if (PipeStart(srv))
         return static_cast<int>(n);
+    // Typically the client wrote its last message and closed its end at once. The message is
+    // whole and is delivered; the client is gone, so the next one gets a fresh instance now.
     LogMessage("PipeServRead OKAY, but Start error ...:-{\n");
-    return -1;
+    if (!PipeCreate(srv))
+        LogMessage("Error, can't create server again !\n");
+    return static_cast<int>(n);
 }
 
 int PipeWrite(PipeServer* srv, const void* msg, uint32_t len)

@@ -61,9 +61,10 @@ int PipeStart(PipeServer* srv);
 // Takes up a completion: -1 failure (or no server), 0 nothing for the caller, n > 0 a client
 // message of n bytes waits in Buffer.
 int GotOverResult(PipeServer* srv);
-// Copies out up to size bytes of the waiting message and starts the next read. With no
-// destination: the size of the waiting message, without side effects. -1: no server, or the
-// next read failed to start.
+// Copies out up to size bytes of the waiting message and starts the next read (when that
+// fails, the client is gone: the bytes copied are still returned and a new instance is
+// created). With no destination: the size of the waiting message, without side effects.
+// 0: no message waits. -1: no server.
 int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size);
 // Writes one whole message: bytes written; 0 discarded (no client); -1 failure. A client that
 // leaves a message untaken for PIPE_WRITE_TIMEOUT_MS is dropped (-1).

@@ -231,6 +231,30 @@ TEST_F(PipeServerTest, ClientGoneDuringReadIsReplaced)
     ExpectServed(next, {0x08, 0x80, 0x00, 0x00, 0x07});
 }
 
+TEST_F(PipeServerTest, LastMessageOfDepartingClientIsDelivered)
+{
+    HANDLE client = Connected();
+    std::vector<uint8_t> msg = {0x00, 0x00, 0x00, 0x65, 0x53, 0xF1, 0x00, 0x00, 0x00, 0x00, 0x7B, 'b', 'y', 'e'};
+    ASSERT_EQ(Send(client, msg), 0u);
+    Drop(client);
+    trace_.Mark();
+    ASSERT_TRUE(WaitServer(srv_));
+    ASSERT_EQ(GotOverResult(srv_), static_cast<int>(msg.size()));
+    std::vector<uint8_t> got(2048);
+    ASSERT_EQ(PipeSrvRead(srv_, got.data(), 2048), static_cast<int>(msg.size()));
+    got.resize(msg.size());
+    EXPECT_EQ(got, msg);
+    std::string text = trace_.Text();
+    EXPECT_TRUE(Contains(text, "Error, ReadFile (PIPE,OVER) -> 109, 0x0000006d\n")) << text;
+    EXPECT_TRUE(Contains(text, "\t=> ERROR_BROKEN_PIPE = EOF :-)\n"));
+    EXPECT_TRUE(Contains(text, "PipeServRead OKAY, but Start error ...:-{\n"));
+    // The next client finds an instance at once, without waiting for the periodic check.
+    EXPECT_NE(srv_->Pipe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(srv_->Ready, 0);
+    HANDLE next = Connected();
+    ExpectServed(next, {0x01, 0x00, 0x02});
+}
+
 TEST_F(PipeServerTest, ZeroByteMessageDropsClient)
 {
     HANDLE client = Connected();

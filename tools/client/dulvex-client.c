@@ -1,4 +1,6 @@
 /* dulvex-client: talks to the Dulvex service's pipe from the command line. */
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -237,6 +239,8 @@ static int ParseArgs(int argc, char** argv, Options* o)
 
 int main(int argc, char** argv)
 {
+    /* Lines end in LF alone, the same for every reader of the output. */
+    _setmode(_fileno(stdout), _O_BINARY);
     static Options o;
     o.ConnectMs = DEFAULT_CONNECT_MS;
     int rc = ParseArgs(argc, argv, &o);

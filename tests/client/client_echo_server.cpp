@@ -1,0 +1,73 @@
+// A stand-in for the service behind the pipe, for the dulvex-client tool's tests: every packet
+// is answered once by each application its mask selects, as a response (command with bit
+// 0x8000) whose status is the application's index and whose data is the packet's. Capture
+// records are printed on standard output. Mask 0x80 with command 0xFFFF ends the program.
+// Usage: client_echo_server PIPE-NAME [MAX-SECONDS [TRACE-FILE]]
+#include <cstdio>
+#include <cstdlib>
+
+#include "PipeSrv.h"
+#include "debug.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "usage: client_echo_server PIPE-NAME [MAX-SECONDS]\n");
+        return 1;
+    }
+    ConsoleDebug = true;
+    if (argc > 3)
+        OpenTrace(argv[3]);
+    DWORD limitMs = (argc > 2 ? static_cast<DWORD>(atoi(argv[2])) : 30) * 1000;
+    PipeServer* srv = PipeSrvCreate(argv[1], 600, 0);
+    if (srv == nullptr) {
+        fprintf(stderr, "client_echo_server: cannot create %s\n", argv[1]);
+        return 2;
+    }
+    DWORD start = GetTickCount();
+    uint8_t msg[2048];
+    uint8_t reply[700];
+    int rc = 3;
+    while (GetTickCount() - start < limitMs) {
+        if (WaitForSingleObject(PipeSrvGetEvent(srv), 100) != WAIT_OBJECT_0) {
+            PipeSrvCheck(srv);
+            continue;
+        }
+        if (GotOverResult(srv) <= 0)
+            continue;
+        int n = PipeSrvRead(srv, msg, sizeof msg);
+        if (n < 3)
+            continue;
+        unsigned cmd = msg[1] << 8 | msg[2];
+        int header = (cmd & 0x8000) ? 5 : 3;
+        if (n < header)
+            continue;
+        if (msg[0] == 0x80 && cmd == 0xFFFF) {
+            rc = 0;
+            break;
+        }
+        if (msg[0] == 0) {
+            if (n >= header + 8) {
+                unsigned long sec = (unsigned long)msg[header] << 24 | msg[header + 1] << 16 | msg[header + 2] << 8 | msg[header + 3];
+                unsigned long ms = (unsigned long)msg[header + 4] << 24 | msg[header + 5] << 16 | msg[header + 6] << 8 | msg[header + 7];
+                printf("capture %lu %lu %.*s\n", sec, ms, n - header - 8, reinterpret_cast<char*>(msg + header + 8));
+                fflush(stdout);
+            }
+            continue;
+        }
+        for (int app = 0; app < 5; ++app) {
+            if ((msg[0] & (1 << app)) == 0)
+                continue;
+            int len = n - header;
+            reply[0] = static_cast<uint8_t>(1 << app);
+            reply[1] = static_cast<uint8_t>((cmd | 0x8000) >> 8);
+            reply[2] = static_cast<uint8_t>(cmd);
+            reply[3] = 0;
+            reply[4] = static_cast<uint8_t>(app);
+            memcpy(reply + 5, msg + header, len);
+            PipeWrite(srv, reply, 5 + len);
+        }
+    }
+    PipeSrvDestroy(srv);
+    return rc;
+}
