@@ -22,8 +22,9 @@ int ConsoleReadKey()
     if (in == nullptr)
         return 0;
     for (;;) {
-        DWORD pending = 0;
-        if (!GetNumberOfConsoleInputEvents(in, &pending) || pending == 0)
+        // A wait, not an event count: Wine's console takes in typed keys only when asked to
+        // wait for them (a count stays 0), and the wait behaves the same on Windows.
+        if (WaitForSingleObject(in, 0) != WAIT_OBJECT_0)
             return 0;
         INPUT_RECORD record;
         DWORD read = 0;
