@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "child.h"
 #include "debug.h"
 #include "host.h"
 #include "status.h"
@@ -245,6 +246,87 @@ TEST(InstallEventSource, WritesMessageFileAndTypes)
     EXPECT_STREQ("C:\\a.exe", data);
     RegCloseKey(key);
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, TEST_SOURCE_KEY));
+}
+
+} // namespace
+
+namespace {
+
+// The resources of DulvexSrv.exe, read back from the stand-in build that carries the same ones.
+class SrvResources : public ::testing::Test {
+protected:
+    HMODULE Module = nullptr;
+    std::string Path = OwnFolder() + "DulvexSrvFake.exe";
+    void SetUp() override
+    {
+        Module = LoadLibraryExA(Path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, Module);
+    }
+    void TearDown() override { FreeLibrary(Module); }
+
+    std::string Format(DWORD id, const char* first, const char* second)
+    {
+        DWORD_PTR args[2] = {reinterpret_cast<DWORD_PTR>(first), reinterpret_cast<DWORD_PTR>(second)};
+        char buf[256] = "";
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, Module,
+                                 id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), buf, sizeof buf,
+                                 reinterpret_cast<va_list*>(args));
+        return std::string(buf, n);
+    }
+};
+
+TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
+{
+    // Under its own id, and under 1, the one FormatMessage reads.
+    for (WORD id : {102, 1}) {
+        HRSRC table = FindResourceExA(Module, MAKEINTRESOURCEA(11), MAKEINTRESOURCEA(id),
+                                      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+        EXPECT_NE(nullptr, table) << id;
+    }
+    EXPECT_EQ("Application info: DulvexService: started\r\n",
+              Format(EVENT_APP_INFO, "DulvexService: started", nullptr));
+    EXPECT_EQ("Application warning: DulvexService error: 5 SetServiceStatus\r\n",
+              Format(EVENT_APP_WARNING, "DulvexService error: 5", "SetServiceStatus"));
+    // No other id answers.
+    EXPECT_EQ("", Format(0x40020103, "x", "y"));
+}
+
+TEST_F(SrvResources, VersionIsOneZeroTwoOne)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(Path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoA(Path.c_str(), 0, size, data.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length));
+    EXPECT_EQ(0x00010000u, info->dwFileVersionMS);
+    EXPECT_EQ(0x00020001u, info->dwFileVersionLS);
+    EXPECT_EQ(0x00010000u, info->dwProductVersionMS);
+    EXPECT_EQ(0x00020001u, info->dwProductVersionLS);
+    char* text = nullptr;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904B0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ("1.0.2.1", text);
+}
+
+TEST_F(SrvResources, IconHasBothSizes)
+{
+    HICON large = static_cast<HICON>(LoadImageA(Module, MAKEINTRESOURCEA(1), IMAGE_ICON, 32, 32, 0));
+    HICON small = static_cast<HICON>(LoadImageA(Module, MAKEINTRESOURCEA(1), IMAGE_ICON, 16, 16, 0));
+    EXPECT_NE(nullptr, large);
+    EXPECT_NE(nullptr, small);
+    // Exactly two images in the group: 16 and 32 pixels.
+    HRSRC group = FindResourceA(Module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(14));
+    ASSERT_NE(nullptr, group);
+    const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(Module, group)));
+    ASSERT_NE(nullptr, dir);
+    EXPECT_EQ(2, dir[4] | (dir[5] << 8));
+    if (large)
+        DestroyIcon(large);
+    if (small)
+        DestroyIcon(small);
 }
 
 } // namespace
