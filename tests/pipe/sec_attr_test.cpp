@@ -164,4 +164,43 @@ TEST(SecurityAttributes, StatusBlockIsReadOnlyForOthers)
     CloseHandle(map);
 }
 
+// Runs the probe next to this program, optionally with the platform reported as Windows 98
+// (a per-program Wine setting); returns its exit code, or -1.
+int RunProbe(bool win98)
+{
+    const char* key = "Software\\Wine\\AppDefaults\\secattr_probe.exe";
+    if (win98) {
+        HKEY h;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr) != 0)
+            return -1;
+        RegSetValueExA(h, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+        RegCloseKey(h);
+    }
+    char path[MAX_PATH];
+    DWORD len = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string probe(path, len);
+    probe = probe.substr(0, probe.find_last_of("\\/") + 1) + "secattr_probe.exe";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    DWORD code = static_cast<DWORD>(-1);
+    if (CreateProcessA(probe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, 30000);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    if (win98)
+        RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    return static_cast<int>(code);
+}
+
+TEST(SecurityAttributes, NinetyEightFamilyGetsAttributesWithoutDescriptor)
+{
+    // NT: attributes with a descriptor, inheritable, built once.
+    EXPECT_EQ(RunProbe(false), 1 | 2 | 8 | 16);
+    // 9x: still attributes (not none), inheritable, but no descriptor at all.
+    EXPECT_EQ(RunProbe(true), 2 | 4 | 8 | 16 | 32);
+}
+
 }  // namespace
