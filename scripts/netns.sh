@@ -11,7 +11,9 @@
 #                           run CMD inside the namespace (after a check)
 #
 # Anything that sends to 198.18.0.2 must run "check" first: without the pair, such datagrams
-# would leave by the machine's default route.
+# would leave by the machine's default route. A test that uses the namespace from up to down
+# holds an exclusive flock on /run/lock/dulvex-netns-use.lock for that whole time, so that runs
+# from other build trees wait instead of tearing the namespace down under it.
 set -u
 
 NS=dulvex-term
@@ -120,7 +122,7 @@ exec)
     exec ip netns exec "$NS" "$@"
     ;;
 *)
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
+    awk 'NR > 1 && !/^#/ {exit} NR > 1 {sub(/^# ?/, ""); print}' "$0" >&2
     [ "$cmd" = -h ] || [ "$cmd" = --help ] || [ "$cmd" = help ]
     exit $?
     ;;

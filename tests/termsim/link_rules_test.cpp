@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +33,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint16_t PORT = 33332;
 
 bool g_netnsUp = false;
+int g_useLock = -1;
 
 // A UDP socket bound to 198.18.0.2:port inside the terminal's namespace, or -errno with the
 // failing step in *what. A socket keeps the namespace it was made in, so a short-lived thread
@@ -81,6 +83,10 @@ protected:
     {
         if (geteuid() != 0)
             return;
+        // One user of the namespace at a time, across build trees and CTest runs.
+        g_useLock = open("/run/lock/dulvex-netns-use.lock", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (g_useLock < 0 || flock(g_useLock, LOCK_EX) != 0)
+            return;
         g_netnsUp = system(NETNS_SCRIPT " up") == 0;
     }
     static void TearDownTestSuite()
@@ -88,6 +94,9 @@ protected:
         if (g_netnsUp && system(NETNS_SCRIPT " down") != 0)
             ADD_FAILURE() << "netns.sh down failed";
         g_netnsUp = false;
+        if (g_useLock >= 0)
+            close(g_useLock);
+        g_useLock = -1;
     }
 
     void SetUp() override

@@ -8,6 +8,9 @@ if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
     echo "netns: needs root and iproute2: skipped"
     exit 77
 fi
+# One user of the namespace at a time, across build trees and CTest runs.
+exec 8>/run/lock/dulvex-netns-use.lock
+flock -w 1800 8 || { echo "netns: the namespace stayed busy"; exit 1; }
 fail=0
 bad() {
     echo "netns: FAIL: $*"

@@ -23,6 +23,10 @@ if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
     exit 77
 fi
 
+# One user of the namespace at a time, across build trees and CTest runs.
+exec 8>/run/lock/dulvex-netns-use.lock
+flock -w 1800 8 || { echo "soak: the namespace stayed busy"; exit 1; }
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/dulvex-soak.XXXXXX")
 termsim_pid=
 cleanup() {
