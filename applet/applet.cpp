@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "address.h"
-#include "applet_common.h"
+#include "config.h"
+#include "ident.h"
 #include "resource.h"
 
 namespace {

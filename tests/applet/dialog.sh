@@ -1,0 +1,26 @@
+#!/bin/bash
+# Runs the applet driver under Wine on a virtual display of its own, then stops the display.
+# Usage: dialog.sh DRIVER.exe APPLET.cpl   (DULVEX_WINE from CTest; DIALOG_DISPLAY default :97)
+set -u
+driver=$1
+cpl=$2
+display=${DIALOG_DISPLAY:-:97}
+number=${display#:}
+
+if [ -e "/tmp/.X$number-lock" ]; then
+    echo "FAIL: display $display is taken (set DIALOG_DISPLAY)"
+    exit 1
+fi
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
+for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$number" ] && break
+    sleep 0.05
+done
+if [ ! -e "/tmp/.X11-unix/X$number" ]; then
+    echo "FAIL: Xvfb did not start on $display"
+    exit 1
+fi
+export DISPLAY=$display
+$DULVEX_WINE "$driver" "Z:${cpl//\//\\}"
