@@ -113,8 +113,9 @@ int PipeCreate(PipeServer* srv)
         return 0;
     srv->Ready = 0;
     srv->HasMessage = 0;
-    ResetEvent(srv->ReadOverlapped.hEvent);
     CloseInstance(srv);
+    // After the cancelled operation completed, which signals the event.
+    ResetEvent(srv->ReadOverlapped.hEvent);
 
     srv->Pipe = CreateInstance(srv);
     LogMessage("PipeCreate '%s' -> %08lx\n", srv->PipeName, HandleValue(srv->Pipe));
