@@ -24,7 +24,8 @@ if ! printf '%s\n' "$dump" | sed -n '/^Characteristics/,/^$/p' | grep -qx '[[:sp
     fail=1
 fi
 
-allowed=' KERNEL32.dll USER32.dll COMCTL32.dll ADVAPI32.dll GDI32.dll msvcrt.dll '
+# DLL names are case-insensitive; the import libraries spell some in capitals.
+allowed=' KERNEL32.DLL USER32.DLL COMCTL32.DLL ADVAPI32.DLL GDI32.DLL MSVCRT.DLL '
 imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -u)
 if [ -z "$imports" ]; then
     echo "FAIL: no import table found"
@@ -32,7 +33,7 @@ if [ -z "$imports" ]; then
 fi
 for dll in $imports; do
     case "$allowed" in
-        *" $dll "*) ;;
+        *" ${dll^^} "*) ;;
         *) echo "FAIL: imports $dll, which is not a system DLL"; fail=1 ;;
     esac
 done
