@@ -283,6 +283,27 @@ TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
                                       MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
         EXPECT_NE(nullptr, table) << id;
     }
+    // Exactly the two texts, stored as ANSI (entry flags 0).
+    HRSRC table = FindResourceExA(Module, MAKEINTRESOURCEA(11), MAKEINTRESOURCEA(102),
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ASSERT_NE(nullptr, table);
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(Module, table)));
+    ASSERT_NE(nullptr, data);
+    auto* resource = reinterpret_cast<const MESSAGE_RESOURCE_DATA*>(data);
+    std::vector<std::string> texts;
+    for (DWORD b = 0; b < resource->NumberOfBlocks; ++b) {
+        const MESSAGE_RESOURCE_BLOCK& block = resource->Blocks[b];
+        const BYTE* entry = data + block.OffsetToEntries;
+        for (DWORD id = block.LowId; id <= block.HighId; ++id) {
+            auto* e = reinterpret_cast<const MESSAGE_RESOURCE_ENTRY*>(entry);
+            EXPECT_EQ(0, e->Flags) << std::hex << id;
+            texts.push_back(reinterpret_cast<const char*>(e->Text));
+            entry += e->Length;
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"Application info: %1\r\n", "Application warning: %1 %2\r\n"}),
+              texts);
+
     EXPECT_EQ("Application info: DulvexService: started\r\n",
               Format(EVENT_APP_INFO, "DulvexService: started", nullptr));
     EXPECT_EQ("Application warning: DulvexService error: 5 SetServiceStatus\r\n",
