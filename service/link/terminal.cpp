@@ -40,7 +40,8 @@ char* CopyText(const char* text)
     return copy;
 }
 
-void TraceDelivered(const Terminal* t, const TermPacket* pkt, const char* what)
+// One line in three pieces: command, the status when the command has one, data length.
+void TracePacket(const Terminal* t, const TermPacket* pkt, const char* what)
 {
     TraceMessage("'%s': %s: 0x%04x", t->Name, what, static_cast<unsigned>(pkt->Cmd));
     if (HasStatus(pkt->Cmd))
@@ -79,12 +80,12 @@ void RecvLinkFrame(Terminal* t, uint8_t flags, uint8_t seq)
 bool DataFrameFits(const Terminal* t, const uint8_t* d, int size)
 {
     uint32_t n = static_cast<uint32_t>(size);
-    if (n < LINK_HEAD + CMD_WORD || n < LINK_HEAD + WordsOf(GetU16(d + 4))) {
+    uint32_t words = n >= LINK_HEAD + CMD_WORD ? WordsOf(GetU16(d + 4)) : CMD_WORD;
+    if (n < LINK_HEAD + words) {
         TraceMessage("'%s': TerminalRecv: data frame of len %d shorter than its header, dropped\n", t->Name, size);
         return false;
     }
     uint32_t length = GetU16(d + 2);
-    uint32_t words = WordsOf(GetU16(d + 4));
     // A length field below the command and status words is the acknowledged -2 case below.
     if (length >= words && (length - words > MAX_PACKET_DATA || LINK_HEAD + length > n)) {
         TraceMessage("'%s': TerminalRecv: length %u does not fit the frame of len %d, dropped\n", t->Name,
@@ -169,8 +170,10 @@ int TerminalInitPorts(const char* name, const char* addr, uint16_t localPort, ui
     const char* call = nullptr;
     long err;
 
-    if (out == nullptr || name == nullptr)
+    if (out == nullptr || name == nullptr) {
+        LogMessage("TerminalInit: no application name or result slot\n");
         return 0;
+    }
     // The platform's conversion turns a bad text into 255.255.255.255: payment data to the LAN.
     if (!ParseIPv4(addr, ip) || !IsHostIPv4(ip)) {
         LogMessage("TerminalInit: '%s': terminal address '%.16s' is not the dotted IPv4 address of a host\n", name,
@@ -327,7 +330,7 @@ int TerminalRecvDatagram(Terminal* t, const uint8_t* datagram, int size, TermPac
     }
     int result = RecvDataFrame(t, datagram, size, pkt);
     if (result > 0)
-        TraceDelivered(t, pkt, "TerminalRecv");
+        TracePacket(t, pkt, "TerminalRecv");
     return result;
 }
 
@@ -335,7 +338,7 @@ int TerminalSend(Terminal* t, const TermPacket* pkt)
 {
     if (t == nullptr || pkt == nullptr)
         return 0;
-    TraceDelivered(t, pkt, "TerminalSend");
+    TracePacket(t, pkt, "TerminalSend");
     if (pkt->Len > MAX_PACKET_DATA) {
         TraceMessage("Error, too long packet (max=%d)....\n", static_cast<int>(MAX_PACKET_DATA));
         return 0;
