@@ -521,6 +521,40 @@ TEST_F(AppletDialog, IncompleteAddressIsUndoneAndCompleteOneKept)
     EXPECT_EQ(0, Finish(&Dialog));
 }
 
+TEST_F(AppletDialog, RefusedSaveShowsAnErrorAndKeepsTheDialogOpen)
+{
+    // The common code refuses to store text that is not an address, as it refuses when the
+    // key cannot be opened: the dialog reports either refusal the same way.
+    Store("10.0.0.1");
+    Open(&Dialog);
+    HWND field = GetDlgItem(Dialog.Dialog, IDC_ADDRESS);
+    FieldProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FakeField)));
+    ASSERT_NE(nullptr, FieldProc);
+    FieldText = "300.1.2.3";
+    // Posted: the box is modal within the dialog's handling of the command.
+    PostMessageA(Dialog.Dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(Dialog.Dialog, IDC_SAVE)));
+    HWND box = WaitForVisibleWindow(APPLET_BOX_CAPTION);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(Dialog.Dialog, GetWindow(box, GW_OWNER));
+    std::vector<std::string> texts;
+    EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
+    bool found = false;
+    for (const auto& t : texts)
+        found = found || t == "Error saving parameters !";
+    EXPECT_TRUE(found);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    for (int waited = 0; IsWindow(box) && waited < WINDOW_WAIT_MS; waited += POLL_MS)
+        Sleep(POLL_MS);
+    EXPECT_FALSE(IsWindow(box));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(Dialog.Thread, 0));
+    ExpectStored("10.0.0.1", __LINE__);
+    SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FieldProc));
+    Click(Dialog.Dialog, IDOK);
+    EXPECT_EQ(0, Finish(&Dialog));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)

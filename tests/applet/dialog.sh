@@ -8,11 +8,26 @@ display=${DIALOG_DISPLAY:-:97}
 number=${display#:}
 
 if [ -e "/tmp/.X$number-lock" ]; then
-    echo "FAIL: display $display is taken (set DIALOG_DISPLAY)"
-    exit 1
+    # Taken by another build's run: let the server choose a free number and report it.
+    numfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do
+        [ -s "$numfile" ] && break
+        sleep 0.05
+    done
+    number=$(head -n1 "$numfile")
+    rm -f "$numfile"
+    if [ -z "$number" ]; then
+        echo "FAIL: $display is taken and Xvfb found no free display"
+        kill $xvfb 2>/dev/null
+        exit 1
+    fi
+    display=:$number
+else
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
 fi
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
 for _ in $(seq 100); do
     [ -e "/tmp/.X11-unix/X$number" ] && break
