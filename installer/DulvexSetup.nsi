@@ -138,11 +138,68 @@ Function ${un}LogLine
     Pop $R9
 FunctionEnd
 
+; Finds an option "/NAME=value" on the command line: at the start or after a blank or a quote,
+; its value running to the next blank, or to the closing quote when the option was quoted.
+; Unlike GetOptions it does not end the value at a "/" (a "1.2.3.4/24" must not become
+; "1.2.3.4"). Stack: the option with its "=" ("/ADDR="). Pushes the value and sets the error
+; flag when the option is absent.
+Function ${un}GetOption
+    Exch $R0 ; the option
+    Push $R1 ; index
+    Push $R2 ; length of the option
+    Push $R3 ; scratch
+    Push $R4 ; the character before, then the end character
+    Push $R5 ; the value
+    StrLen $R2 $R0
+    StrCpy $R1 0
+    StrCpy $R5 ""
+    ${Do}
+        StrCpy $R3 $CMDLINE $R2 $R1
+        ${If} $R3 == ""
+            StrCpy $R5 ""
+            SetErrors
+            ${Break}
+        ${EndIf}
+        StrCpy $R4 " "
+        ${If} $R1 > 0
+            IntOp $R3 $R1 - 1
+            StrCpy $R4 $CMDLINE 1 $R3
+        ${EndIf}
+        StrCpy $R3 $CMDLINE $R2 $R1
+        ${If} $R3 == $R0
+            ${If} $R4 == " "
+            ${OrIf} $R4 == '"'
+                ClearErrors
+                IntOp $R1 $R1 + $R2
+                ${Do}
+                    StrCpy $R3 $CMDLINE 1 $R1
+                    ${If} $R3 == ""
+                    ${OrIf} $R3 == $R4
+                        ${Break}
+                    ${EndIf}
+                    StrCpy $R5 "$R5$R3"
+                    IntOp $R1 $R1 + 1
+                ${Loop}
+                ${Break}
+            ${EndIf}
+        ${EndIf}
+        IntOp $R1 $R1 + 1
+    ${Loop}
+    StrCpy $R0 $R5
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
+
 ; Starts a new log: /LOG=path, else the given default. Stack: the default path.
 Function ${un}OpenLog
     Exch $R9
-    ClearErrors
-    ${GetOptions} $CMDLINE "/LOG=" $LogPath
+    Push "/LOG="
+    Call ${un}GetOption
+    Pop $LogPath
     ${If} ${Errors}
     ${OrIf} $LogPath == ""
         StrCpy $LogPath $R9
@@ -421,8 +478,9 @@ Function .onInit
     StrCpy $AddrWritten 0
     StrCpy $ServiceCreated 0
     ReadRegStr $OldAddr HKLM "${CONFIG_KEY}" "${CONFIG_VALUE}"
-    ClearErrors
-    ${GetOptions} $CMDLINE "/ADDR=" $Addr
+    Push "/ADDR="
+    Call GetOption
+    Pop $Addr
     ${If} ${Errors}
         ; No address given: the stored one stays.
         StrCpy $Addr ""
@@ -485,6 +543,8 @@ Function Rollback
         ${EndIf}
     ${EndIf}
     ${If} $Fresh = 1
+        ; The working folder of a process cannot be removed.
+        SetOutPath "$TEMP"
         Delete "$INSTDIR\${SRV_NAME}"
         Delete "$INSTDIR\${UNINSTALLER}"
         Delete "$SYSDIR\${CPL_NAME}"

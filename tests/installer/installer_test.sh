@@ -1,0 +1,259 @@
+#!/bin/bash
+# The installer end to end under Wine, in a clean prefix of its own: refused addresses change
+# nothing, a silent install leaves a running service that a client can reach, an install over it
+# replaces the files and restarts the service, a failed start is rolled back, and the uninstaller
+# removes everything but the terminal address.
+#
+# Usage: installer_test.sh SETUP PROBE SRV_EXE [CPL_FILE]
+# Environment (from CTest): DULVEX_BUILD, DULVEX_SOURCE.
+# Only loopback terminal addresses: the installed service sends to the one it is given.
+set -u
+setup=$1
+probe=$2
+srv_built=$3
+cpl_built=${4:-}
+
+# Where the system allows it, the whole test runs in a network namespace of its own with only a
+# loopback interface: nothing the service sends can leave the machine, and terminal ports held by
+# other programs on this host do not get in the way.
+if [ -z "${DULVEX_INSTALLER_NETNS:-}" ] && unshare -n true 2>/dev/null; then
+    export DULVEX_INSTALLER_NETNS=1
+    exec unshare -n bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
+fi
+
+template=$DULVEX_BUILD/installer-template
+prefix=$DULVEX_BUILD/installer-prefix
+failures=0
+checks=0
+
+# The service binds the terminal ports on this host; a test or tool of another build that holds
+# them would make every start fail. Wait for them, or skip.
+skip=77
+for ((waited = 0; ; waited++)); do
+    busy=$(ss -Huan 2>/dev/null | awk '{print $4}' | grep -E ':3333[2-6]$')
+    [ -z "$busy" ] && break
+    if [ "$waited" -ge 180 ]; then
+        echo "SKIP: UDP ports 33332-33336 stay in use on this host: $busy"
+        exit $skip
+    fi
+    sleep 1
+done
+
+# A fresh prefix made once per build tree and then only copied: the build's own prefix carries
+# whatever other tests registered in it. Its server is stopped first so the copy is consistent.
+"$DULVEX_SOURCE/tools/wine/run.sh" "$template" cmd /c exit >/dev/null 2>&1 </dev/null
+WINEPREFIX=$template wineserver -k >/dev/null 2>&1
+WINEPREFIX=$template wineserver -w >/dev/null 2>&1
+rm -rf "$prefix"
+cp -a "$template" "$prefix" || exit 1
+
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The session's first command starts services.exe, which keeps the descriptors it inherits.
+wineserver -p >/dev/null 2>&1 </dev/null
+wine cmd /c exit >/dev/null 2>&1 </dev/null
+
+cleanup() {
+    wine "$probe" release >/dev/null 2>&1 </dev/null
+    # An auto-start service would start again with this prefix's next server.
+    wine sc stop DulvexService >/dev/null 2>&1 </dev/null
+    wine sc delete DulvexService >/dev/null 2>&1 </dev/null
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    if [ "$failures" -eq 0 ]; then
+        rm -rf "$prefix"
+    fi
+}
+trap cleanup EXIT
+
+instdir="$prefix/drive_c/Program Files/Dulvex/Dulvex Bridge"
+makerdir="$prefix/drive_c/Program Files/Dulvex"
+sysdir="$prefix/drive_c/windows/system32"
+winstdir='C:\Program Files\Dulvex\Dulvex Bridge'
+log="$prefix/drive_c/setup.log"
+
+# Runs a program in the prefix; its output without carriage returns.
+w() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+probe() { w "$probe" "$@"; }
+runs=0
+setup() {
+    local rc
+    wine "$setup" /S '/LOG=C:\setup.log' "$@" </dev/null >/dev/null 2>&1
+    rc=$?
+    runs=$((runs + 1))
+    { echo "== run $runs: $* -> $rc"; tr -d '\r' <"$log"; echo; } >>"$prefix/setup-runs.log" 2>/dev/null
+    return $rc
+}
+
+check() { # name expected actual
+    checks=$((checks + 1))
+    if [ "$2" != "$3" ]; then
+        failures=$((failures + 1))
+        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+    fi
+}
+check_match() { # name pattern actual
+    checks=$((checks + 1))
+    if ! [[ $3 =~ $2 ]]; then
+        failures=$((failures + 1))
+        printf 'FAIL %s\n  pattern: %s\n  actual:  %s\n' "$1" "$2" "$3"
+    fi
+}
+check_file_same() { # name built installed
+    checks=$((checks + 1))
+    if ! cmp -s "$2" "$3"; then
+        failures=$((failures + 1))
+        printf 'FAIL %s: %s is not the built file %s\n' "$1" "$3" "$2"
+    fi
+}
+check_absent() { # name path
+    checks=$((checks + 1))
+    if [ -e "$2" ]; then
+        failures=$((failures + 1))
+        printf 'FAIL %s: %s exists:\n' "$1" "$2"
+        find "$2" | sed 's/^/  /'
+    fi
+}
+# The 16 bytes the service reads for an address: its text, its NUL, zeros after it.
+addr_bytes() {
+    local text=$1 out="" i
+    for ((i = 0; i < 16; i++)); do
+        local c=00
+        [ $i -lt ${#text} ] && c=$(printf '%02x' "'${text:i:1}")
+        out+="${out:+ }$c"
+    done
+    echo "type=1 size=16 data=$out"
+}
+service_pid() { probe service | sed -n 's/.* pid=\([0-9]*\) .*/\1/p'; }
+
+# --- Refused addresses, before anything is installed ----------------------------------------
+# Each built so that a wrong acceptance could only ever point the service at a loopback address.
+for bad in "127.0.0" "127.0.0.256" "127.0.0.1.5" "127.0.0.01" "127..0.1" "a.b.c.d" "" "0.0.0.0" \
+           "224.0.0.1" "255.255.255.255" "127.0.0.9x" "-127.0.0.1" "127.0.0.9/24" "1270.0.0.1" \
+           ".127.0.0.1" " 127.0.0.9" "127.0.0.9 x"; do
+    setup "/ADDR=$bad"
+    check "bad address '$bad': exit code" 3 $?
+    check_match "bad address '$bad': logged" "The terminal address \"$bad\" .*; nothing was changed" \
+        "$(tr -d '\r' <"$log" 2>/dev/null)"
+done
+check "bad addresses: no service" "absent (1060)" "$(probe service)"
+check "bad addresses: no address value" "absent key" "$(probe addr)"
+check "bad addresses: no Add/Remove entry" "absent" "$(probe entry)"
+check_absent "bad addresses: no program folder" "$makerdir"
+
+# --- First installation ---------------------------------------------------------------------
+setup /ADDR=127.0.0.2
+check "install: exit code" 0 $?
+check "install: last log line" "Dulvex Bridge 1.0.2.1 is installed and the service runs." \
+    "$(tr -d '\r' <"$log" | tail -n 1)"
+check_file_same "install: service program" "$srv_built" "$instdir/DulvexSrv.exe"
+if [ -n "$cpl_built" ]; then
+    check_file_same "install: applet in the system folder" "$cpl_built" "$sysdir/DulvexCpl.cpl"
+fi
+check_match "install: service runs, auto start, installed program" \
+    "^state=4 start=2 pid=[0-9]+ image=\"C:\\\\Program Files\\\\Dulvex\\\\Dulvex Bridge\\\\DulvexSrv.exe\"$" \
+    "$(probe service)"
+check_match "install: sc query" "STATE +: 4  RUNNING" "$(w sc query DulvexService)"
+check "install: address value" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
+check "install: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
+pid1=$(service_pid)
+check "install: status block" "pid=$pid1 addr=127.0.0.2" "$(probe ident)"
+check "install: Add/Remove entry" "DisplayName=Dulvex Bridge
+DisplayVersion=1.0.2.1
+Publisher=Dulvex
+InstallLocation=$winstdir
+UninstallString=\"$winstdir\\Uninstall.exe\"" "$(probe entry)"
+check "install: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
+
+# --- A refused address leaves the installation alone ----------------------------------------
+setup /ADDR=127.0.0.256
+check "bad address over an installation: exit code" 3 $?
+check "bad address over an installation: same service" "$pid1" "$(service_pid)"
+check "bad address over an installation: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
+
+# --- Install over it: files replaced, service restarted, address kept -----------------------
+printf 'stale' >>"$instdir/DulvexSrv.exe"
+if [ -n "$cpl_built" ]; then
+    printf 'stale' >"$sysdir/DulvexCpl.cpl"
+fi
+setup
+check "upgrade: exit code" 0 $?
+check_file_same "upgrade: service program replaced" "$srv_built" "$instdir/DulvexSrv.exe"
+if [ -n "$cpl_built" ]; then
+    check_file_same "upgrade: applet replaced" "$cpl_built" "$sysdir/DulvexCpl.cpl"
+fi
+pid2=$(service_pid)
+check_match "upgrade: service runs" "^state=4 " "$(probe service)"
+checks=$((checks + 1))
+if [ -z "$pid2" ] || [ "$pid2" = "$pid1" ]; then
+    failures=$((failures + 1))
+    echo "FAIL upgrade: the service was not restarted (pid $pid1 before, '$pid2' after)"
+fi
+check "upgrade without an address: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
+check "upgrade: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
+
+# --- Install over it with a new address: the restarted service uses it ----------------------
+setup /ADDR=127.0.0.3
+check "new address: exit code" 0 $?
+check "new address: value" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+check "new address: published by the restarted service" "pid=$(service_pid) addr=127.0.0.3" "$(probe ident)"
+
+# --- Removal, waited for: run a copy of the uninstaller in place of the folder -------------
+cp "$instdir/Uninstall.exe" "$prefix/drive_c/uninstall-copy.exe"
+# NSIS takes "_?=" only unquoted and last: the folder goes in as separate words, which Wine joins
+# with single blanks into the command line.
+# shellcheck disable=SC2086
+set -f
+wine "$prefix/drive_c/uninstall-copy.exe" /S '/LOG=C:\uninstall.log' _?=$winstdir </dev/null >/dev/null 2>&1
+check "uninstall: exit code" 0 $?
+set +f
+check "uninstall: service gone" "absent (1060)" "$(probe service)"
+check_absent "uninstall: program folder gone" "$makerdir"
+check_absent "uninstall: applet gone" "$sysdir/DulvexCpl.cpl"
+check "uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
+check "uninstall: event source gone" "absent" "$(probe eventsource)"
+check "uninstall: address kept" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+rm -f "$prefix/drive_c/uninstall-copy.exe"
+
+# --- A service that cannot start is not left behind -----------------------------------------
+# A status block that exists already makes the service end at once without serving.
+wine "$probe" hold-ident </dev/null >/dev/null 2>&1 &
+holder=$!
+for _ in $(seq 50); do
+    [[ $(probe ident) == pid=0* ]] && break
+    sleep 0.1
+done
+setup /ADDR=127.0.0.4
+check "failed start: exit code" 2 $?
+check_match "failed start: logged" "Installation failed: the service did not keep running" \
+    "$(tr -d '\r' <"$log")"
+check "failed start: no service" "absent (1060)" "$(probe service)"
+check_absent "failed start: no program folder" "$makerdir"
+check_absent "failed start: no applet" "$sysdir/DulvexCpl.cpl"
+check "failed start: no Add/Remove entry" "absent" "$(probe entry)"
+check "failed start: address restored" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+wine "$probe" release >/dev/null 2>&1 </dev/null
+wait "$holder"
+
+# --- The plain uninstaller, as Add or Remove Programs runs it --------------------------------
+# It hands over to a copy of itself in the temporary folder and returns at once: the test waits
+# for the copy's work to show.
+setup
+check "reinstall: exit code" 0 $?
+check "reinstall without an address: address kept" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+wine "$instdir/Uninstall.exe" /S </dev/null >/dev/null 2>&1
+check "plain uninstall: exit code" 0 $?
+for _ in $(seq 100); do
+    [ "$(probe entry)" = absent ] && [ ! -e "$makerdir" ] && break
+    sleep 0.2
+done
+check "plain uninstall: service gone" "absent (1060)" "$(probe service)"
+check "plain uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
+check_absent "plain uninstall: program folder gone" "$makerdir"
+
+echo "$checks checks, $failures failed, ${SECONDS} s"
+if [ "$failures" -ne 0 ]; then
+    echo "Installer logs:"
+    cat "$prefix/setup-runs.log"
+fi
+[ "$failures" -eq 0 ]
