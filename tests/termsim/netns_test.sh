@@ -53,7 +53,7 @@ s.settimeout(2)
 s.sendto(bytes([8, 0, 0, 3, 0, 0, 0]), ("198.18.0.2", 33332))
 print("ack", s.recv(64).hex())
 print("reply", s.recv(64).hex())
-'
+' 2>&1
         wait)
     echo "$out" | grep -qx 'ack 0400' || bad "no ACK from termsim: $out"
     echo "$out" | grep -qx 'reply 000000058000000000' || bad "no ECHO_RESP from termsim: $out"
