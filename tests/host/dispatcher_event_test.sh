@@ -1,0 +1,38 @@
+#!/bin/bash
+# Started from a console with no option, the program takes the default path: banner, usage,
+# the dispatcher lines, exit code 1, and exactly one warning event for the refused dispatcher.
+# Wine prints event records (type, id and strings) on the program's own stderr.
+# Usage: dispatcher_event_test.sh FAKE_EXE (a DulvexSrv built with the stand-in bridge)
+set -u
+fake=$1
+work=$(mktemp -d "${DULVEX_BUILD:-/tmp}/host-dispatcher.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
+WINEDEBUG=warn+eventlog,fixme+advapi $DULVEX_WINE "$fake" </dev/null >"$work/out" 2>"$work/err"
+check "exit code 1" test $? -eq 1
+tr -d '\r' <"$work/out" >"$work/out.lf"
+check "banner first" grep -qx 'Platform:  Windows NT (AMD64)' <(head -n 1 "$work/out.lf")
+check "usage and dispatcher lines last" diff <(tail -n 7 "$work/out.lf") <(printf '%s\n' \
+    "DulvexService -install          to install the service" \
+    "DulvexService -remove           to remove the service" \
+    "DulvexService -debug <params>   to run as a console app for debugging" \
+    "DulvexService -log <file_name>  to log into (service or debug)" \
+    "" \
+    "StartServiceCtrlDispatcher being called." \
+    "This may take several seconds.  Please wait.")
+check "one event record" test "$(grep -c 'ReportEventA (' "$work/err")" -eq 1
+check "a warning (type 2) with id 0x80020102 and two strings" \
+    grep -q 'ReportEventA ([0-9A-Fa-f]*,0x0002,0x0000,0x80020102,[0-9A-Fa-f]*,0x0002,' "$work/err"
+check "first string: the service name and the dispatcher's error" \
+    grep -q 'eventlog:ReportEventW L"DulvexService error: 1063"$' "$work/err"
+check "second string: the text" \
+    grep -q 'eventlog:ReportEventW L"StartServiceCtrlDispatcher failed."$' "$work/err"
+[ "$failures" -eq 0 ] || cat "$work/err"
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
