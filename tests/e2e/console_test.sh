@@ -1,0 +1,99 @@
+#!/bin/bash
+# DulvexSrv.exe -debug against termsim in the terminal's namespace, with dulvex-client.exe as the
+# pipe client: the start-up echo, a packet to two applications and their responses, an echo
+# request from Fleet answered by the service, capture records, a second copy refused, Ctrl+C
+# and ESC.
+source "$(dirname "$0")/lib.sh"
+e2e_require
+e2e_configure 198.18.0.2
+
+# ---- Phase 1: termsim answers every command; the service starts against it.
+e2e_termsim --reply=all
+e2e_console_start || exit 1
+sleep 1
+for port in 33332 33334 33335 33336 33333; do
+    if grep -E "in .*$port|$port.*in" "$E2E_WORK/termsim.log" | grep -qi '08 00 00 03 00 00 00'; then
+        pass "start-up echo reached port $port"
+    else
+        fail "start-up echo on port $port"
+    fi
+done
+
+client send --mask 0x03 --cmd 0x1234 --data 4142 --wait 2 >"$E2E_WORK/send.out"
+rc=$?
+[ $rc -eq 0 ] && pass "client send exits 0" || fail "client send exit code $rc"
+expect_grep "$E2E_WORK/send.out" "mask=0x01 cmd=0x9234 status=0x0000 len=2 data=4142" "Master's response reaches the client"
+expect_grep "$E2E_WORK/send.out" "mask=0x02 cmd=0x9234 status=0x0000 len=2 data=4142" "MBCA's response reaches the client"
+if grep -A2 'Got packet: App=03, Cmd=1234,Len=2' "$E2E_WORK/trace.log" | tr '\t' ' ' | tr '\n' '|' |
+        grep -q 'use app 0 -> 1| *\[.*use app 1 -> 1'; then
+    pass "mask 0x03 goes to Master, then MBCA"
+else
+    # the two lines may carry prefixes; check order by line numbers instead
+    a=$(grep -n 'use app 0 -> 1' "$E2E_WORK/trace.log" | head -1 | cut -d: -f1)
+    b=$(grep -n 'use app 1 -> 1' "$E2E_WORK/trace.log" | head -1 | cut -d: -f1)
+    if [ -n "$a" ] && [ -n "$b" ] && [ "$a" -lt "$b" ]; then pass "mask 0x03 goes to Master, then MBCA"
+    else fail "mask 0x03 goes to Master, then MBCA"; fi
+fi
+
+# Each application answers with its own bit.
+client send --mask 0x1F --cmd 0x0042 --data 01 --wait 5 >"$E2E_WORK/all.out"
+for m in 0x01 0x02 0x04 0x08 0x10; do
+    expect_grep "$E2E_WORK/all.out" "mask=$m cmd=0x8042 status=0x0000 len=1 data=01" "response from application bit $m"
+done
+
+# Capture records land in the capture log.
+client capture "e2e capture line" >/dev/null
+client capture --stamp 1000.5 "old stamp" >/dev/null
+sleep 0.5
+
+# A second copy fails at the links: their ports are taken.
+$DULVEX_WINE "$SRV" -debug -logfile="$(winpath "$E2E_WORK/second.log")" </dev/null >"$E2E_WORK/second.out" 2>&1
+expect_grep "$E2E_WORK/second.log" "Done -> -3" "a second copy ends with -3"
+expect_grep "$E2E_WORK/second.log" "' bind() '" "the second copy names bind() as the failing call"
+
+rc=$(e2e_console_stop)
+[ "$rc" = "0" ] && pass "Ctrl+C ends console mode with exit code 0" || fail "Ctrl+C exit code: $rc"
+expect_grep "$E2E_WORK/trace.log" "Got EVENT to stop" "the stop event ends the loop"
+expect_grep "$E2E_WORK/trace.log" "Done -> 0" "orderly end"
+expect_grep "$E2E_WORK/console.out" "Stopping DulvexService." "Ctrl+C is announced"
+
+capture=$(ls "$WINEPREFIX"/drive_c/VarnokPaymentTerminalServiceDebug/*.log 2>/dev/null | head -1)
+if [ -n "$capture" ]; then
+    cp "$capture" "$E2E_WORK/capture.log"
+    expect_grep "$E2E_WORK/capture.log" "e2e capture line" "capture record in the capture log"
+    expect_grep "$E2E_WORK/capture.log" "old stamp" "second capture record in the capture log"
+else
+    fail "no capture log in the debug directory"
+fi
+e2e_termsim_stop
+
+# ---- Phase 2: the service runs first; a listening client sees Fleet's echo request answered.
+mv "$E2E_WORK/trace.log" "$E2E_WORK/trace1.log"
+e2e_console_start || exit 1
+client listen --count 1 --timeout 20000 >"$E2E_WORK/listen.out" &
+listener=$!
+sleep 1.5
+e2e_termsim --reply=all --echo=Fleet
+wait $listener
+rc=$?
+[ $rc -eq 0 ] && pass "listener got a message" || fail "listener exit code $rc"
+if grep -qE '^mask=0x08 cmd=0x8000 status=0x0000 len=[0-9]+ ' "$E2E_WORK/listen.out"; then
+    pass "Fleet's echo reaches the client as ECHO_RESP with status 0"
+else
+    fail "Fleet's echo at the client: $(cat "$E2E_WORK/listen.out")"
+fi
+expect_grep "$E2E_WORK/trace.log" "Got ECHO, send ECHO_RESP" "the service answers the echo itself"
+sleep 1
+
+# ESC ends console mode too.
+tmux send-keys -t "$TMUX_SESSION" Escape
+e2e_wait_trace "ESC pressed, ending" 10 && pass "ESC ends the run" || fail "ESC ends the run"
+e2e_wait_trace "Done -> 0" 10 && tmux send-keys -t "$TMUX_SESSION" Enter
+for i in $(seq 1 100); do [ -s "$E2E_WORK/srv.rc" ] && break; sleep 0.1; done
+[ "$(cat "$E2E_WORK/srv.rc" 2>/dev/null)" = "0" ] && pass "ESC exit code 0" || fail "ESC exit code $(cat "$E2E_WORK/srv.rc" 2>/dev/null)"
+e2e_termsim_stop
+# termsim saw the echo response on Fleet's port alone.
+expect_grep "$E2E_WORK/termsim.out" "app=Fleet" "termsim summary"
+
+echo "console end-to-end: $FAILURES failure(s)"
+[ "$FAILURES" -eq 0 ]
