@@ -84,6 +84,8 @@ Var LogPath
 Var SvcState        ; 0 not installed, -1 the manager could not be asked, else SERVICE_* state
 Var SvcExit         ; the service's Win32 exit code when it last stopped
 Var SvcSpecific     ; its service-specific exit code
+Var SvcPid          ; its process id while it runs, else 0
+Var LastPid         ; the last process id seen for it in this run
 Var Tries
 Var PrevState       ; the service's state before this run: 0 when it was not registered
 Var AddrField
@@ -231,6 +233,7 @@ Function ${un}QueryService
     StrCpy $SvcState -1
     StrCpy $SvcExit 0
     StrCpy $SvcSpecific 0
+    StrCpy $SvcPid 0
     System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_CONNECT}) p.R1'
     ${If} $R1 P= 0
         Return
@@ -244,18 +247,73 @@ Function ${un}QueryService
             StrCpy $SvcState 0
         ${EndIf}
     ${Else}
-        System::Call '*(i, i, i, i, i, i, i) p.R3'
-        System::Call 'advapi32::QueryServiceStatus(p R2, p R3) i.R0'
+        ; SERVICE_STATUS_PROCESS: nine 32-bit fields, the process id eighth.
+        System::Call '*(&i36) p.R3'
+        System::Call 'advapi32::QueryServiceStatusEx(p R2, i 0, p R3, i 36, *i .R4) i.R0'
         ${If} $R0 <> 0
-            System::Call '*$R3(i, i.R4, i, i.R5, i.R6)'
+            System::Call '*$R3(i, i.R4, i, i.R5, i.R6, i, i, i.r4)'
             StrCpy $SvcState $R4
             StrCpy $SvcExit $R5
             StrCpy $SvcSpecific $R6
+            StrCpy $SvcPid $4
+            ${If} $SvcPid <> 0
+                StrCpy $LastPid $SvcPid
+            ${EndIf}
         ${EndIf}
         System::Free $R3
         System::Call 'advapi32::CloseServiceHandle(p R2)'
     ${EndIf}
     System::Call 'advapi32::CloseServiceHandle(p R1)'
+FunctionEnd
+
+; A service reports STOPPED before its process has ended, and until then the process still holds
+; its program file, its ports and its status block: a new start or a file replacement waits for
+; the end of the last process seen.
+Function ${un}WaitProcessGone
+    ${If} $LastPid <> 0
+        System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i $LastPid) p.r5'
+        ${If} $5 P<> 0
+            System::Call 'kernel32::WaitForSingleObject(p r5, i 30000)'
+            System::Call 'kernel32::CloseHandle(p r5)'
+        ${EndIf}
+        StrCpy $LastPid 0
+    ${EndIf}
+FunctionEnd
+
+; Deletes a file, retrying while something still holds it. Stack: the path.
+Function ${un}DeleteFile
+    Exch $R9
+    StrCpy $Tries 0
+    ${Do}
+        ClearErrors
+        Delete "$R9"
+        ${IfNot} ${FileExists} "$R9"
+        ${OrIf} $Tries >= ${SERVICE_POLL_COUNT}
+            ${Break}
+        ${EndIf}
+        Sleep ${SERVICE_POLL_MS}
+        IntOp $Tries $Tries + 1
+    ${Loop}
+    ClearErrors
+    Pop $R9
+FunctionEnd
+
+; Removes an empty folder, retrying while a process that just ended may still hold it as its
+; working folder. Stack: the path.
+Function ${un}RemoveFolder
+    Exch $R9
+    StrCpy $Tries 0
+    ${Do}
+        RMDir "$R9"
+        ${IfNot} ${FileExists} "$R9\*.*"
+        ${OrIf} $Tries >= 20
+            ${Break}
+        ${EndIf}
+        Sleep ${SERVICE_POLL_MS}
+        IntOp $Tries $Tries + 1
+    ${Loop}
+    ClearErrors
+    Pop $R9
 FunctionEnd
 
 ; Asks a running service to stop and waits until it has. SvcState is SERVICE_STOPPED (or 0)
@@ -291,6 +349,9 @@ Function ${un}StopService
         Sleep ${SERVICE_POLL_MS}
         IntOp $Tries $Tries + 1
     ${Loop}
+    ${If} $SvcState <= ${SERVICE_STOPPED}
+        Call ${un}WaitProcessGone
+    ${EndIf}
 FunctionEnd
 
 !macroend
@@ -477,6 +538,7 @@ Function .onInit
     Call RequireAdmin
     StrCpy $AddrWritten 0
     StrCpy $ServiceCreated 0
+    StrCpy $LastPid 0
     ReadRegStr $OldAddr HKLM "${CONFIG_KEY}" "${CONFIG_VALUE}"
     Push "/ADDR="
     Call GetOption
@@ -545,10 +607,13 @@ Function Rollback
     ${If} $Fresh = 1
         ; The working folder of a process cannot be removed.
         SetOutPath "$TEMP"
-        Delete "$INSTDIR\${SRV_NAME}"
+        Call WaitProcessGone
+        Push "$INSTDIR\${SRV_NAME}"
+        Call DeleteFile
         Delete "$INSTDIR\${UNINSTALLER}"
         Delete "$SYSDIR\${CPL_NAME}"
-        RMDir "$INSTDIR"
+        Push "$INSTDIR"
+        Call RemoveFolder
         RMDir "${MAKER_DIR}"
         DeleteRegKey HKLM "${UNINST_KEY}"
         DeleteRegKey HKLM "${EVENT_KEY}"
@@ -729,6 +794,7 @@ Function un.onInit
     Push "$TEMP\DulvexUninstall.log"
     Call un.OpenLog
     Call un.RequireAdmin
+    StrCpy $LastPid 0
 FunctionEnd
 
 Function un.Fail
@@ -770,9 +836,12 @@ Section "Uninstall"
     ; The message file of the event source goes with the program.
     DeleteRegKey HKLM "${EVENT_KEY}"
     Delete "$SYSDIR\${CPL_NAME}"
-    Delete "$INSTDIR\${SRV_NAME}"
+    Call un.WaitProcessGone
+    Push "$INSTDIR\${SRV_NAME}"
+    Call un.DeleteFile
     Delete "$INSTDIR\${UNINSTALLER}"
-    RMDir "$INSTDIR"
+    Push "$INSTDIR"
+    Call un.RemoveFolder
     ; The maker's folder goes only when empty, and never a folder the user chose.
     RMDir "${MAKER_DIR}"
     DeleteRegKey HKLM "${UNINST_KEY}"
