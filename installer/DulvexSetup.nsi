@@ -38,7 +38,13 @@ SetCompressor /SOLID lzma
 !define ADDR_BUFFER_SIZE 16
 ; HKEY_LOCAL_MACHINE as the platform's sign-extended handle value.
 !define HKLM_HANDLE -2147483646
-!define KEY_WRITE_64 0x20106
+; KEY_WRITE, in the 64-bit installer with KEY_WOW64_64KEY: each installer writes the registry view
+; that its own build of the service reads.
+!if "${TARGET_ARCH}" == "amd64-unicode"
+!define KEY_WRITE_VIEW 0x20106
+!else
+!define KEY_WRITE_VIEW 0x20006
+!endif
 
 !define EXIT_FAILED 2
 !define EXIT_BAD_ADDR 3
@@ -477,7 +483,7 @@ Function WriteAddrValue
     ; The buffer is zeroed when allocated: the bytes after the NUL stay 0.
     System::Call 'kernel32::lstrcpynA(p R1, m R0, i ${ADDR_BUFFER_SIZE})'
     StrCpy $R3 0
-    System::Call 'advapi32::RegCreateKeyExA(p ${HKLM_HANDLE}, m "${CONFIG_KEY}", i 0, p 0, i 0, i ${KEY_WRITE_64}, p 0, *p .R2, p 0) i.R0'
+    System::Call 'advapi32::RegCreateKeyExA(p ${HKLM_HANDLE}, m "${CONFIG_KEY}", i 0, p 0, i 0, i ${KEY_WRITE_VIEW}, p 0, *p .R2, p 0) i.R0'
     ${If} $R0 = 0
         System::Call 'advapi32::RegSetValueExA(p R2, m "${CONFIG_VALUE}", i 0, i 1, p R1, i ${ADDR_BUFFER_SIZE}) i.R0'
         ${If} $R0 = 0

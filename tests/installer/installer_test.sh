@@ -5,7 +5,8 @@
 # removes everything but the terminal address.
 #
 # Usage: installer_test.sh SETUP PROBE SRV_EXE [CPL_FILE]
-# Environment (from CTest): DULVEX_BUILD, DULVEX_SOURCE.
+# Environment (from CTest): DULVEX_BUILD, DULVEX_SOURCE, and DULVEX_CLIENT_EXE when the build has
+# the pipe client tool.
 # Only loopback terminal addresses: the installed service sends to the one it is given.
 set -u
 setup=$1
@@ -156,6 +157,12 @@ check_match "install: service runs, auto start, installed program" \
 check_match "install: sc query" "STATE +: 4  RUNNING" "$(w sc query DulvexService)"
 check "install: address value" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
 check "install: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
+if [ -n "${DULVEX_CLIENT_EXE:-}" ]; then
+    # The integrators' own tool: one capture record (dropped by the service without its debug
+    # folder) proves a client connects and writes.
+    wine "$DULVEX_CLIENT_EXE" capture "installer test" </dev/null >/dev/null 2>&1
+    check "install: dulvex-client connects and writes" 0 $?
+fi
 pid1=$(service_pid)
 check "install: status block" "pid=$pid1 addr=127.0.0.2" "$(probe ident)"
 check "install: Add/Remove entry" "DisplayName=Dulvex Bridge
