@@ -24,6 +24,7 @@ constexpr DWORD WAIT_STOP = 0;
 constexpr DWORD WAIT_PIPE = 1;
 constexpr DWORD FIRST_TERMINAL_SLOT = 2;
 constexpr DWORD WAIT_COUNT = FIRST_TERMINAL_SLOT + APP_COUNT;
+constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
 
 struct Bridge {
     Terminal* Terminals[APP_COUNT];
@@ -84,11 +85,13 @@ void ClientMessage(Bridge* b)
     }
 }
 
-void TerminalMessage(Bridge* b, int k)
+// Returns TerminalRecv's result: negative when nothing could be read.
+int TerminalMessage(Bridge* b, int k)
 {
     TermPacket* pkt = &b->Packet;
-    if (TerminalRecv(b->Terminals[k], pkt) <= 0)
-        return;
+    int r = TerminalRecv(b->Terminals[k], pkt);
+    if (r <= 0)
+        return r;
     TraceMessage("Term[%d]: Got CMD=%04x,", k, static_cast<unsigned>(pkt->Cmd));
     if (HasStatus(pkt->Cmd))
         TraceMessage(" status=%04x,", pkt->Status);
@@ -103,13 +106,21 @@ void TerminalMessage(Bridge* b, int k)
     size_t len = EncodeClientMsg(pkt, k, b->ReplyBuffer, sizeof b->ReplyBuffer);
     int w = PipeWrite(b->Server, b->ReplyBuffer, static_cast<uint32_t>(len));
     TraceMessage("\tPipeSrvWrite (%d) -> %i\n", static_cast<int>(len), w);
+    return r;
 }
 
 void TimerWork(Bridge* b)
 {
     PipeSrvCheck(b->Server);
-    for (int i = 0; i < APP_COUNT; ++i)
+    for (int i = 0; i < APP_COUNT; ++i) {
+        // A link whose first datagrams met a terminal that was not yet listening (an ICMP port
+        // unreachable) may never see its read event again under Wine, although datagrams keep
+        // arriving. Reading each link here until it has nothing loses no time on a healthy
+        // link (the read fails at once) and keeps such a link served every 100 ms.
+        for (int n = 0; n < POLL_BURST && TerminalMessage(b, i) >= 0; ++n) {
+        }
         TerminalTime(b->Terminals[i]);
+    }
 }
 
 // Returns false when ESC ends the run.
