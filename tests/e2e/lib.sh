@@ -29,11 +29,35 @@ expect_grep() {  # file, fixed text, description
 
 wine_quiet() { $DULVEX_WINE "$@" </dev/null >/dev/null 2>&1; }
 
+PRIVATE_PREFIX=
+
+# Moves this test to a copy of the build's prefix, so that what it registers with the service
+# manager, and the restarts of that prefix's wineserver, touch no other test.
+e2e_private_prefix() {
+    wine_quiet cmd /c exit  # the template exists and its registry is on disk
+    PRIVATE_PREFIX=$DULVEX_BUILD/e2e-prefix-$1
+    bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$PRIVATE_PREFIX"
+    rm -rf "$PRIVATE_PREFIX"
+    cp -a "$WINEPREFIX" "$PRIVATE_PREFIX"
+    export WINEPREFIX=$PRIVATE_PREFIX
+    DULVEX_WINE="bash $DULVEX_SOURCE/tools/wine/run.sh $PRIVATE_PREFIX"
+}
+
+# Wine's service manager reads the service database when its wineserver starts.
+e2e_restart_wine() {
+    bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$WINEPREFIX"
+    WINEPREFIX=$WINEPREFIX wineserver -w 2>/dev/null
+}
+
 e2e_cleanup() {
     tmux kill-session -t "$TMUX_SESSION" 2>/dev/null
     [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null && wait "$TERMSIM_PID" 2>/dev/null
     # A service left registered would start again with the next wineserver of this prefix.
     wine_quiet "$SRV" -remove
+    if [ -n "$PRIVATE_PREFIX" ]; then
+        bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$PRIVATE_PREFIX"
+        rm -rf "$PRIVATE_PREFIX"
+    fi
     bash "$NETNS" down
     if [ "$FAILURES" -ne 0 ]; then
         for f in "$E2E_WORK"/*.log "$E2E_WORK"/*.out; do
@@ -46,7 +70,14 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
+# One user of the terminal's namespace and its UDP ports at a time, across build trees.
+e2e_lock() {
+    exec 8>/run/lock/dulvex-netns-use.lock
+    flock -w 1800 8 || { echo "the terminal's namespace stayed busy"; exit 1; }
+}
+
 e2e_require() {
+    e2e_lock
     local f
     for f in "$SRV" "$CLIENT" "$TERMSIM"; do
         [ -e "$f" ] || { echo "missing $f (build the native and win64 presets first)"; exit 1; }
@@ -88,7 +119,7 @@ e2e_termsim_stop() {
 # $E2E_WORK/trace.log; the exit code lands in $E2E_WORK/srv.rc.
 e2e_console_start() {
     rm -f "$E2E_WORK/srv.rc"
-    tmux new-session -d -s "$TMUX_SESSION" -x 160 -y 50 \
+    tmux new-session -d -s "$TMUX_SESSION" -x 160 -y 50 8>&- \
         "$DULVEX_WINE $SRV -debug '-logfile=$(winpath "$E2E_WORK/trace.log")' $* >$E2E_WORK/console.out 2>&1; echo \$? >$E2E_WORK/srv.rc"
     # The pipe is served once the start-up echo went out; "Done" means start-up failed.
     e2e_wait_trace "'Petro': TerminalSend\\|Done -> " 30

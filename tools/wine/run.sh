@@ -24,11 +24,11 @@ export WINEDEBUG=${WINEDEBUG:--all}
         wineserver -w 9>&-
         touch "$prefix/.dulvex-ready"
     fi
-    # Fails harmlessly when this prefix's server runs already.
-    # The lock's descriptor must not leak into the server and its services, or the lock would
-    # be held for as long as they live.
-    wineserver -p60 >/dev/null 2>&1 </dev/null 9>&-
-    wine cmd /c exit >/dev/null 2>&1 </dev/null 9>&-
+    # Fails harmlessly when this prefix's server runs already. Lock descriptors (this one, and
+    # 8, which tests hold while they use the terminal's namespace) must not leak into the
+    # server and its services, or the locks would be held for as long as those live.
+    wineserver -p60 >/dev/null 2>&1 </dev/null 8>&- 9>&-
+    wine cmd /c exit >/dev/null 2>&1 </dev/null 8>&- 9>&-
 ) 9>"$prefix.lock"
 
 exec wine "$@"
