@@ -71,6 +71,15 @@ void RecvLinkFrame(Terminal* t, uint8_t flags, uint8_t seq)
                          t->SendSeq);
             return;
         }
+        // A terminal takes every sync frame, so it never rejects one: a resync NAK that comes
+        // while our last transmission of this frame already carried FLAG_SYNC is a copy of one
+        // already answered (doubled by the network, or answering an earlier copy of the frame).
+        // A second sync copy would be taken again and the command run twice. Should the sync
+        // copy be lost, the timer's retransmission goes without FLAG_SYNC and draws a fresh NAK.
+        if ((flags & FLAG_SYNC) && (t->CurFrame[0] & FLAG_SYNC)) {
+            TraceMessage("'%s': TerminalRecv: NAK 0x%02x already answered with a resync, ignored\n", t->Name, seq);
+            return;
+        }
         TerminalSendFrame(t, flags & FLAG_SYNC);
     }
 }
@@ -101,11 +110,10 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
     uint8_t seq = d[1];
     if (!DataFrameFits(t, d, size))
         return 0;
-    // FLAG_SYNC answers our resync NAK, and that NAK never names the frame accepted last (a
-    // repeat of it is acknowledged instead). A sync frame with that number is therefore a second
-    // copy of a frame already delivered (two NAKs answered, or the network doubling it): taken as
-    // a repeat, not as a new frame that would run the command twice.
-    if ((flags & FLAG_SYNC) && !SeqIsPrevious(seq, t->RecvSeq))
+    // FLAG_SYNC answers our resync NAK. Honoured on any other frame (a copy doubled or held back
+    // by the network, or the answer to an earlier NAK), it would pull RecvSeq back onto a frame
+    // already delivered: the command would run twice and the frame after it be rejected.
+    if ((flags & FLAG_SYNC) && t->ResyncAsked && seq == t->ResyncSeq)
         t->RecvSeq = seq;
     if (seq != t->RecvSeq) {
         if (SeqIsPrevious(seq, t->RecvSeq)) {
@@ -115,12 +123,15 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
         } else {
             // RecvSeq stays: the terminal is to send this frame again with FLAG_SYNC.
             TraceMessage("'%s': TerminalRecv: Seq too far away\n", t->Name);
+            t->ResyncAsked = 1;
+            t->ResyncSeq = seq;
             TerminalSendLink(t, FLAG_NAK | FLAG_SYNC, seq);
         }
         return 0;
     }
     TerminalSendLink(t, FLAG_ACK, seq);
     t->RecvSeq = SeqNext(t->RecvSeq);
+    t->ResyncAsked = 0;
 
     uint32_t length = GetU16(d + 2);
     pkt->Cmd = GetU16(d + 4);

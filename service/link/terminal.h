@@ -57,6 +57,11 @@ struct Terminal {
     Slot Slots[SLOT_COUNT];
     uint8_t SendSeq;  // number of the frame in flight, or of the next one to start
     uint8_t RecvSeq;  // number expected in the terminal's next data frame
+    // FLAG_SYNC in a data frame is honoured only for the number that our last resync NAK named,
+    // and only until the next frame is accepted: a late or doubled copy of a sync frame is judged
+    // by its number like any other frame, so it is never delivered a second time.
+    uint8_t ResyncAsked;  // 1 from our resync NAK until a data frame is accepted
+    uint8_t ResyncSeq;    // the number that NAK named
 };
 
 // Creates the link for one application: a UDP socket bound to port on every local address and

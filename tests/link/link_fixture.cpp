@@ -97,6 +97,21 @@ Bytes Frame(std::initializer_list<int> bytes)
     return out;
 }
 
+Bytes DataFrame(uint8_t flags, uint8_t seq, uint16_t cmd, std::initializer_list<int> data, int status)
+{
+    Bytes f = {flags, seq, 0, 0, static_cast<uint8_t>(cmd >> 8), static_cast<uint8_t>(cmd)};
+    if (status >= 0) {
+        f.push_back(static_cast<uint8_t>(status >> 8));
+        f.push_back(static_cast<uint8_t>(status));
+    }
+    for (int b : data)
+        f.push_back(static_cast<uint8_t>(b));
+    size_t length = f.size() - 4;
+    f[2] = static_cast<uint8_t>(length >> 8);
+    f[3] = static_cast<uint8_t>(length);
+    return f;
+}
+
 Peer::Peer()
 {
     const char* call = "";

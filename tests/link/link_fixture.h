@@ -61,3 +61,5 @@ protected:
 #define EXPECT_NOTHING_SENT() ExpectNothingSent(__LINE__)
 
 Bytes Frame(std::initializer_list<int> bytes);
+// A data frame from the terminal: flags, sequence, length field, command, [status], data.
+Bytes DataFrame(uint8_t flags, uint8_t seq, uint16_t cmd, std::initializer_list<int> data, int status = -1);

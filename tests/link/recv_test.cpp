@@ -9,22 +9,6 @@ using TerminalRecvTest = LinkTest;
 
 using Lines = std::vector<std::string>;
 
-// A data frame from the terminal: flags, sequence, length field, command, [status], data.
-Bytes DataFrame(uint8_t flags, uint8_t seq, uint16_t cmd, std::initializer_list<int> data, int status = -1)
-{
-    Bytes f = {flags, seq, 0, 0, static_cast<uint8_t>(cmd >> 8), static_cast<uint8_t>(cmd)};
-    if (status >= 0) {
-        f.push_back(static_cast<uint8_t>(status >> 8));
-        f.push_back(static_cast<uint8_t>(status));
-    }
-    for (int b : data)
-        f.push_back(static_cast<uint8_t>(b));
-    size_t length = f.size() - 4;
-    f[2] = static_cast<uint8_t>(length >> 8);
-    f[3] = static_cast<uint8_t>(length);
-    return f;
-}
-
 TEST_F(TerminalRecvTest, FirstFrameNumberZeroIsAcceptedAndAcknowledged)
 {
     pkt.Cmd = 0xFFFF0000u;
@@ -84,32 +68,6 @@ TEST_F(TerminalRecvTest, FarNumberGetsResyncNakThenSyncFrameIsAccepted)
     EXPECT_EQ(6, t->RecvSeq);
     EXPECT_EQ(1u, pkt.Len);
     EXPECT_EQ(0x42, pkt.Data[0]);
-}
-
-// The terminal answered two resync NAKs for copies of frame 5: the second sync copy must not
-// be delivered again.
-TEST_F(TerminalRecvTest, SecondSyncCopyOfTheFrameAcceptedLastIsARepeat)
-{
-    t->RecvSeq = 1;
-    EXPECT_EQ(0, Deliver(DataFrame(0x00, 5, 0x0001, {})));
-    EXPECT_EQ(0, Deliver(DataFrame(0x00, 5, 0x0001, {})));
-    EXPECT_EQ(Frame({0x0B, 0x05}), peer.Take());
-    EXPECT_EQ(Frame({0x0B, 0x05}), peer.Take());
-    EXPECT_EQ(6, Deliver(DataFrame(0x01, 5, 0x0001, {})));
-    EXPECT_EQ(Frame({0x0C, 0x05}), peer.Take());
-    TakeTrace();
-    pkt.Cmd = 0xDEAD;
-    EXPECT_EQ(0, Deliver(DataFrame(0x01, 5, 0x0001, {})));
-    EXPECT_EQ(Frame({0x0C, 0x05}), peer.Take());
-    EXPECT_EQ(0xDEADu, pkt.Cmd);
-    EXPECT_EQ(6, t->RecvSeq);
-    EXPECT_EQ((Lines{"'Test': TerminalRecv: 0x01,0x05 of len 6", "'Test': TerminalRecv: ACK the previous",
-                     "'Test': Sending link 0x0c,0x05"}),
-              TakeTrace());
-    // A sync frame with any other number still moves RecvSeq.
-    EXPECT_EQ(6, Deliver(DataFrame(0x01, 9, 0x0001, {})));
-    EXPECT_EQ(Frame({0x0C, 0x09}), peer.Take());
-    EXPECT_EQ(10, t->RecvSeq);
 }
 
 TEST_F(TerminalRecvTest, NumberTwoBelowIsFarNotPrevious)
