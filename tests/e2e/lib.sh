@@ -56,7 +56,7 @@ e2e_cleanup() {
     wine_quiet "$SRV" -remove
     if [ -n "$PRIVATE_PREFIX" ]; then
         bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$PRIVATE_PREFIX"
-        rm -rf "$PRIVATE_PREFIX"
+        rm -rf "$PRIVATE_PREFIX" "$PRIVATE_PREFIX.lock"
     fi
     bash "$NETNS" down
     if [ "$FAILURES" -ne 0 ]; then
