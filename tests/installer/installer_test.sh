@@ -48,13 +48,31 @@ WINEPREFIX=$template wineserver -w >/dev/null 2>&1
 rm -rf "$prefix"
 cp -a "$template" "$prefix" || exit 1
 
+# A virtual display of its own for the interactive installer, there before the session starts:
+# Wine's desktop process is made by the session's first program and keeps its display.
+xvfb=
+unset DISPLAY
+if command -v Xvfb >/dev/null; then
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$prefix.display" >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 50); do
+        [ -s "$prefix.display" ] && break
+        sleep 0.1
+    done
+    [ -s "$prefix.display" ] && export DISPLAY=:$(head -n 1 "$prefix.display")
+fi
+
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # The session's first command starts services.exe, which keeps the descriptors it inherits.
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null
 
+interactive=
 cleanup() {
+    [ -n "$interactive" ] && kill "$interactive" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    rm -f "$prefix.display"
     wine "$probe" release >/dev/null 2>&1 </dev/null
     # An auto-start service would start again with this prefix's next server.
     wine sc stop DulvexService >/dev/null 2>&1 </dev/null
@@ -257,6 +275,35 @@ done
 check "plain uninstall: service gone" "absent (1060)" "$(probe service)"
 check "plain uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
 check_absent "plain uninstall: program folder gone" "$makerdir"
+
+# --- The interactive installer, driven through its pages on a virtual display ---------------
+ui_driver=$(dirname "$probe")/install_ui_driver.exe
+if [ -n "${DISPLAY:-}" ] && [ -f "$ui_driver" ]; then
+    wine "$setup" '/LOG=C:\setup.log' </dev/null >/dev/null 2>&1 &
+    interactive=$!
+    check "interactive: pages" "ok installer window
+ok welcome page
+ok address page
+refusal: \"127.0.0.300\" is not a dotted IPv4 address (four numbers 0 to 255 separated by dots).
+ok wrong address refused with a message
+ok address page kept after the refusal
+ok folder page
+ok finish page
+ok installer closed" "$(w "$ui_driver" 127.0.0.300 127.0.0.5)"
+    # A page that did not come leaves the installer open: it is ended, not waited for.
+    for _ in $(seq 100); do
+        kill -0 "$interactive" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill "$interactive" 2>/dev/null
+    wait "$interactive"
+    check "interactive: exit code" 0 $?
+    check "interactive: address value" "$(addr_bytes 127.0.0.5)" "$(probe addr)"
+    check "interactive: service uses it" "pid=$(service_pid) addr=127.0.0.5" "$(probe ident)"
+    interactive=
+else
+    echo "interactive installer not tested: no Xvfb or no driver"
+fi
 
 echo "$checks checks, $failures failed, ${SECONDS} s"
 if [ "$failures" -ne 0 ]; then
