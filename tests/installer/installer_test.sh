@@ -276,6 +276,20 @@ check "plain uninstall: service gone" "absent (1060)" "$(probe service)"
 check "plain uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
 check_absent "plain uninstall: program folder gone" "$makerdir"
 
+# --- A service registered by hand from another folder is taken over -------------------------
+mkdir -p "$prefix/drive_c/handinst"
+cp "$srv_built" "$prefix/drive_c/handinst/DulvexSrv.exe"
+w "$prefix/drive_c/handinst/DulvexSrv.exe" -install >/dev/null
+w sc start DulvexService >/dev/null
+check_match "hand installation runs" '^state=[24] start=2 pid=[0-9]+ image=C:\\handinst\\DulvexSrv.exe$' \
+    "$(probe service)"
+setup
+check "over a hand installation: exit code" 0 $?
+check_match "over a hand installation: the installed copy runs" \
+    "^state=4 start=2 pid=[0-9]+ image=\"C:\\\\Program Files\\\\Dulvex\\\\Dulvex Bridge\\\\DulvexSrv.exe\"$" \
+    "$(probe service)"
+check "over a hand installation: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
+
 # --- The interactive installer, driven through its pages on a virtual display ---------------
 ui_driver=$(dirname "$probe")/install_ui_driver.exe
 if [ -n "${DISPLAY:-}" ] && [ -f "$ui_driver" ]; then
