@@ -9,7 +9,7 @@ packages=(
     cmake ninja-build g++ python3
     mingw-w64 wine wine64 googletest libgtest-dev
     clang libclang-rt-14-dev
-    xvfb tmux iproute2 imagemagick procps nsis
+    xvfb x11-utils tmux iproute2 imagemagick procps nsis util-linux
 )
 missing=()
 for p in "${packages[@]}"; do
