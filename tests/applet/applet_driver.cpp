@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -350,6 +351,44 @@ TEST_F(AppletDialog, StateFollowsTheStatusBlock)
 
     PostMessageA(Dialog.Dialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(0, Finish(&Dialog)) << "CPL_DBLCLK after Esc";
+}
+
+// The real DulvexSrv.exe in console mode (its path in DULVEX_SRV) publishes the block that the
+// dialog follows: its own pid and the configured address.
+TEST_F(AppletDialog, StateFollowsTheRealService)
+{
+    const char* srv = getenv("DULVEX_SRV");
+    if (srv == nullptr || *srv == '\0')
+        GTEST_SKIP() << "DULVEX_SRV not set";
+    ASSERT_EQ(0, ReadIdent(nullptr, nullptr)) << "a status block exists already";
+    char addr[CONFIG_ADDR_SIZE] = "127.0.0.1";
+    ASSERT_EQ(1, WriteConfigAddr(addr));
+    Open(&Dialog);
+    EXPECT_EQ(NOT_RUNNING, ItemText(Dialog.Dialog, IDC_STATE_TEXT));
+
+    std::string command = std::string("\"") + srv + "\" -debug";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                               &si, &pi))
+        << GetLastError();
+    const std::string running = RunningText(pi.dwProcessId, "127.0.0.1");
+    bool shown = WaitForItemText(Dialog.Dialog, IDC_STATE_TEXT, running, STATE_WAIT_MS + 5000);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_TRUE(shown) << "shows \"" << ItemText(Dialog.Dialog, IDC_STATE_TEXT) << "\""
+                       << (code == STILL_ACTIVE ? "" : " (the service ended: are its UDP ports taken?)");
+
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_TRUE(WaitForItemText(Dialog.Dialog, IDC_STATE_TEXT, NOT_RUNNING, STATE_WAIT_MS))
+        << "shows \"" << ItemText(Dialog.Dialog, IDC_STATE_TEXT) << "\"";
+
+    PostMessageA(Dialog.Dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(0, Finish(&Dialog));
 }
 
 TEST_F(AppletDialog, EachOpeningWritesTheStateAtOnce)

@@ -38,4 +38,17 @@ if [ ! -e "/tmp/.X11-unix/X$number" ]; then
     exit 1
 fi
 export DISPLAY=$display
+
+# Wine's desktop takes its display from the process that starts the prefix's session: other tests
+# of the build's prefix may have started it without one. A copy of the prefix of this test's own
+# starts its session here, on this display.
+$DULVEX_WINE cmd /c exit </dev/null >/dev/null 2>&1
+own_prefix=${DULVEX_BUILD:-$(dirname "$driver")}/applet-prefix
+bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$own_prefix"
+rm -rf "$own_prefix"
+cp -a "$WINEPREFIX" "$own_prefix"
+export WINEPREFIX=$own_prefix
+DULVEX_WINE="bash $DULVEX_SOURCE/tools/wine/run.sh $own_prefix"
+trap 'bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$own_prefix"; rm -rf "$own_prefix" "$own_prefix.lock"; kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
+[ -n "${DULVEX_SRV_UNIX:-}" ] && export DULVEX_SRV="Z:${DULVEX_SRV_UNIX//\//\\}"
 $DULVEX_WINE "$driver" "Z:${cpl//\//\\}"
