@@ -104,6 +104,11 @@ int TerminalMessage(Bridge* b, int k)
         TerminalSend(b->Terminals[k], pkt);
     }
     size_t len = EncodeClientMsg(pkt, k, b->ReplyBuffer, sizeof b->ReplyBuffer);
+    if (len == 0) {
+        // A zero-byte message would read as the end of the conversation to the client.
+        TraceMessage("\tpacket of Len=%d cannot be encoded for the client, dropped\n", static_cast<int>(pkt->Len));
+        return r;
+    }
     int w = PipeWrite(b->Server, b->ReplyBuffer, static_cast<uint32_t>(len));
     TraceMessage("\tPipeSrvWrite (%d) -> %i\n", static_cast<int>(len), w);
     return r;
