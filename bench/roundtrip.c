@@ -1,0 +1,99 @@
+/* Round trips through the pipe client library: one command to the applications in a mask, then
+ * wait for one response per selected application; latencies by QueryPerformanceCounter. Against
+ * the service it measures the whole bridge (pipe, service, UDP link, terminal); against
+ * pipe_echo.exe it measures the pipe alone. Prints one "key=value" line. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include "dulvex_client.h"
+
+static int CompareDouble(const void* a, const void* b)
+{
+    double x = *(const double*)a, y = *(const double*)b;
+    return x < y ? -1 : x > y;
+}
+
+static double Percentile(const double* sorted, int n, double p)
+{
+    int i = (int)(p * (n - 1) + 0.5);
+    return sorted[i < 0 ? 0 : i >= n ? n - 1 : i];
+}
+
+int main(int argc, char** argv)
+{
+    static DulvexMessage m;
+    DulvexClient c;
+    const char* pipe = NULL;
+    int count = 1000, warmup = 50, size = 16, i, r, bits = 0;
+    unsigned mask = DULVEX_APP_MASTER;
+    uint8_t data[DULVEX_MAX_DATA];
+    double* lat;
+    LARGE_INTEGER freq, t0, t1, start, end;
+    long messages = 0;
+
+    for (i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--count") == 0)
+            count = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--mask") == 0)
+            mask = (unsigned)strtoul(argv[i + 1], NULL, 0);
+        else if (strcmp(argv[i], "--size") == 0)
+            size = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--pipe") == 0)
+            pipe = argv[i + 1];
+        else if (strcmp(argv[i], "--warmup") == 0)
+            warmup = atoi(argv[i + 1]);
+    }
+    if (count < 1 || size < 0 || size > DULVEX_MAX_DATA || mask == 0 || mask > DULVEX_APP_ALL) {
+        fprintf(stderr, "usage: roundtrip [--count N] [--mask M] [--size BYTES] [--pipe NAME] [--warmup N]\n");
+        return 2;
+    }
+    for (i = 0; i < 5; ++i)
+        bits += (mask >> i) & 1;
+    lat = (double*)malloc(sizeof(double) * (size_t)count);
+    memset(data, 0xA5, sizeof data);
+    memset(&c, 0, sizeof c);
+    r = DulvexConnect(&c, pipe, 15000);
+    if (r != DULVEX_OK) {
+        fprintf(stderr, "roundtrip: connect: %s\n", DulvexResultText(r));
+        return 1;
+    }
+    QueryPerformanceFrequency(&freq);
+    for (i = -warmup; i < count; ++i) {
+        int got = 0;
+        if (i == 0)
+            QueryPerformanceCounter(&start);
+        QueryPerformanceCounter(&t0);
+        r = DulvexSendPacket(&c, (uint8_t)mask, 0x0100, 0, data, (size_t)size);
+        if (r < 0) {
+            fprintf(stderr, "roundtrip: send: %s\n", DulvexResultText(r));
+            return 1;
+        }
+        while (got < bits) {
+            r = DulvexReceive(&c, &m, 5000);
+            if (r < 0) {
+                fprintf(stderr, "roundtrip: receive after %d rounds: %s\n", i, DulvexResultText(r));
+                return 1;
+            }
+            if (m.Cmd == 0x8100)
+                ++got;
+        }
+        QueryPerformanceCounter(&t1);
+        if (i >= 0) {
+            lat[i] = (double)(t1.QuadPart - t0.QuadPart) * 1e6 / (double)freq.QuadPart;
+            messages += got;
+        }
+    }
+    QueryPerformanceCounter(&end);
+    DulvexClose(&c);
+    {
+        double secs = (double)(end.QuadPart - start.QuadPart) / (double)freq.QuadPart;
+        qsort(lat, (size_t)count, sizeof(double), CompareDouble);
+        printf("rounds=%d mask=0x%02x p50_us=%.0f p99_us=%.0f p999_us=%.0f max_us=%.0f msgs_per_s=%.0f\n", count,
+               mask, Percentile(lat, count, 0.50), Percentile(lat, count, 0.99), Percentile(lat, count, 0.999),
+               lat[count - 1], messages / secs);
+    }
+    free(lat);
+    return 0;
+}
