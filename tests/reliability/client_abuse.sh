@@ -41,7 +41,7 @@ echo "$out601" | grep -q "connection=answered" && fail "a 601-byte message was a
 
 # A client that sends to all five applications and never reads, and stays connected.
 from=$(( $(trace_lines) + 1 ))
-out=$(rel_client noread --count 200 --hold 8000 | tr -d '\r')
+out=$(rel_client noread --count 200 --hold 4000 | tr -d '\r')
 echo "$out"
 writes_failed=$(tail -n +"$from" "$E2E_WORK/trace.log" | grep -c "PipeSrvWrite ([0-9]*) -> -")
 printf '%-34s %s pipe_writes_failed=%s\n' "client that never reads" "$out" "$writes_failed" >>"$table"

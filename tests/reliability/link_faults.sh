@@ -11,7 +11,7 @@ e2e_configure 198.18.0.2
 apps="Master MBCA Maint Fleet Petro"
 
 if [ -n "${REL_SIZES:-}" ]; then sizes=$REL_SIZES
-elif [ "$REL_MODE" = long ]; then sizes="0:500 5:500 20:200 40:80"; else sizes="0:50 5:60 20:25 40:10"; fi
+elif [ "$REL_MODE" = long ]; then sizes="0:500 5:500 20:200 40:80"; else sizes="0:40 5:50 20:20 40:8"; fi
 seed=${REL_SEED:-20261208}
 table=$E2E_WORK/table.txt
 printf '%-5s %-6s %-18s %5s %9s %7s %9s %7s %10s\n' loss app direction sent delivered missing abandoned aborted duplicated >"$table"
@@ -33,7 +33,7 @@ for level in $sizes; do
     sleep 1
     faults="--in-drop=$p --out-drop=$p --in-dup=0.05 --out-dup=0.05 --in-reorder=0.05 --out-reorder=0.05"
     [ "$loss" = 0 ] && faults="--in-dup=0.05 --out-dup=0.05 --in-reorder=0.05 --out-reorder=0.05"
-    e2e_termsim --reply=all --send="$n" --send-size=40 --seed="$seed" $faults --idle=5 --time=900
+    e2e_termsim --reply=all --send="$n" --send-size=40 --seed="$seed" $faults --idle=3 --time=900
     wait "$client_pid"
     crc=$?
     # termsim ends by itself once everything is acknowledged or given up and it has been idle.
