@@ -93,7 +93,14 @@ log="$prefix/drive_c/setup.log"
 
 # Runs a program in the prefix; its output without carriage returns.
 w() { wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-probe() { w "$probe" "$@"; }
+# The probe always prints an answer; an empty one means Wine failed to start it (seen once under
+# a heavily loaded machine), so it is asked once more.
+probe() {
+    local out
+    out=$(w "$probe" "$@")
+    [ -n "$out" ] || out=$(w "$probe" "$@")
+    printf '%s\n' "$out"
+}
 runs=0
 setup() {
     local rc
