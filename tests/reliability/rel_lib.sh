@@ -10,8 +10,14 @@ fi
 exec 8>/run/lock/dulvex-netns-use.lock
 flock -w 1800 8 || { echo "reliability: the namespace stayed busy"; exit 1; }
 
-DULVEX_NATIVE_BUILD=${DULVEX_NATIVE_BUILD:-$DULVEX_SOURCE/build/rel-native}
-export DULVEX_TERMSIM=${DULVEX_TERMSIM:-$DULVEX_NATIVE_BUILD/tools/termsim/termsim}
+# termsim from the native build named by DULVEX_NATIVE_BUILD, else build/rel-native, else the
+# end-to-end tests' default (build/native).
+if [ -z "${DULVEX_TERMSIM:-}" ]; then
+    for nb in ${DULVEX_NATIVE_BUILD:-} "$DULVEX_SOURCE/build/rel-native" "$DULVEX_SOURCE/build/native"; do
+        [ -x "$nb/tools/termsim/termsim" ] && { DULVEX_TERMSIM=$nb/tools/termsim/termsim; break; }
+    done
+    export DULVEX_TERMSIM
+fi
 source "$DULVEX_SOURCE/tests/e2e/lib.sh"
 REL_MODE=${REL_MODE:-ci}
 # Time stamps on every verdict show where a slow run spends its time.
