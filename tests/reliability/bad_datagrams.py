@@ -5,7 +5,7 @@ Runs inside the terminal's namespace in place of termsim (it binds the applicati
 198.18.0.2 and talks to the service at 198.18.0.1 only). For each application it sends random
 bytes, every truncation of a data frame, frames whose length field lies, oversize datagrams and
 frames with wrong flags; then a valid data frame with the resync flag, which the service must
-acknowledge (ACK flag, the frame's own number). Prints one line of counts per application and
+acknowledge (ACK flag, the frame's own number), at once or after its resync NAK. Prints one line of counts per application and
 "bad_datagrams ok" or the failures; exit code 0 only when every application acknowledged.
 """
 import os
@@ -83,10 +83,14 @@ def main():
                 s.recv(70000)
             except OSError:
                 break
+        # The resync flag counts only as the answer to the service's own resync NAK: a frame
+        # whose number the service does not expect draws a NAK naming it, and the same frame
+        # sent again must then be taken and acknowledged.
         seq = 0x40 + index
-        payload = b"valid after abuse"
-        s.send(frame(FLAG_SYNC, seq, 0x0077, payload))
+        valid = frame(FLAG_SYNC, seq, 0x0077, b"valid after abuse")
+        s.send(valid)
         acked = None
+        resends = 0
         deadline = time.time() + 3
         s.settimeout(0.1)
         while time.time() < deadline and acked is None:
@@ -96,8 +100,12 @@ def main():
                 continue
             if len(d) == 2 and d[0] & FLAG_ACK and d[0] & FLAG_HOST and d[1] == seq:
                 acked = d
+            elif len(d) == 2 and d[0] & FLAG_NAK and d[0] & FLAG_HOST and d[1] == seq and resends < 3:
+                resends += 1
+                s.send(valid)
             elif len(d) >= 4 and not d[0] & (FLAG_ACK | FLAG_NAK):
                 s.send(bytes([FLAG_ACK, d[1]]))  # acknowledge the service's own data frames
+        counts["resends_on_nak"] = resends
         line = " ".join(f"{k}={v}" for k, v in sorted(counts.items()))
         print(f"app={name} {line} valid_frame_acked={'yes' if acked else 'no'}")
         if not acked:
