@@ -40,3 +40,10 @@ int LinkSocketSend(LinkSocket s, const uint8_t* data, uint32_t len);
 // Receives one datagram into buf; its size, or -1 for none waiting, a datagram larger than size
 // (dropped) or any other failure.
 int LinkSocketRecv(LinkSocket s, uint8_t* buf, uint32_t size);
+
+constexpr int LINK_RECV_NONE = -1;    // no datagram waits
+constexpr int LINK_RECV_FAILED = -2;  // one receive failed; *error holds the socket layer's code
+// The same, telling "nothing waits" from a failed receive. A failed receive costs at most one
+// datagram (one larger than size, dropped) or one error notice (a port-unreachable report for an
+// earlier send); datagrams behind it can still be read.
+int LinkSocketRecvChecked(LinkSocket s, uint8_t* buf, uint32_t size, long* error);

@@ -99,11 +99,26 @@ int LinkSocketSend(LinkSocket s, const uint8_t* data, uint32_t len)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int LinkSocketRecv(LinkSocket s, uint8_t* buf, uint32_t size)
+int LinkSocketRecvChecked(LinkSocket s, uint8_t* buf, uint32_t size, long* error)
 {
     // MSG_TRUNC makes Linux report a datagram's real size, so an oversized one is seen, not cut.
     ssize_t n = recv(s, buf, size, MSG_TRUNC);
-    if (n < 0 || static_cast<size_t>(n) > size)
-        return -1;
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return LINK_RECV_NONE;
+        *error = LastError();
+        return LINK_RECV_FAILED;
+    }
+    if (static_cast<size_t>(n) > size) {
+        *error = EMSGSIZE;
+        return LINK_RECV_FAILED;
+    }
     return static_cast<int>(n);
+}
+
+int LinkSocketRecv(LinkSocket s, uint8_t* buf, uint32_t size)
+{
+    long error = 0;
+    int n = LinkSocketRecvChecked(s, buf, size, &error);
+    return n < 0 ? -1 : n;
 }

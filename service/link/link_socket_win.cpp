@@ -118,9 +118,24 @@ int LinkSocketSend(LinkSocket s, const uint8_t* data, uint32_t len)
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+int LinkSocketRecvChecked(LinkSocket s, uint8_t* buf, uint32_t size, long* error)
+{
+    // A datagram larger than the buffer fails with WSAEMSGSIZE and is dropped; a port-unreachable
+    // report for an earlier send fails one receive with WSAECONNRESET (WSAECONNREFUSED under
+    // Wine). Neither stops the datagrams behind it.
+    int n = recv(s, reinterpret_cast<char*>(buf), static_cast<int>(size), 0);
+    if (n != SOCKET_ERROR)
+        return n;
+    long e = WSAGetLastError();
+    if (e == WSAEWOULDBLOCK)
+        return LINK_RECV_NONE;
+    *error = e;
+    return LINK_RECV_FAILED;
+}
+
 int LinkSocketRecv(LinkSocket s, uint8_t* buf, uint32_t size)
 {
-    // A datagram larger than the buffer fails with WSAEMSGSIZE and is dropped.
-    int n = recv(s, reinterpret_cast<char*>(buf), static_cast<int>(size), 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    long error = 0;
+    int n = LinkSocketRecvChecked(s, buf, size, &error);
+    return n < 0 ? -1 : n;
 }

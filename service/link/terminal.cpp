@@ -17,6 +17,8 @@ namespace {
 void (*Clock)(struct TimeStamp*) = nullptr;
 
 // Sizes of a data frame's parts: flags, sequence and length, then command and status words.
+// Failed receives read past in one call before giving the loop back to the bridge.
+constexpr int RECV_FAILURE_LIMIT = 16;
 constexpr uint32_t LINK_HEAD = 4;
 constexpr uint32_t CMD_WORD = 2;
 constexpr uint32_t STATUS_WORD = 2;
@@ -316,10 +318,19 @@ int TerminalRecv(Terminal* t, TermPacket* pkt)
     // Reset before reading: a datagram arriving later signals the event again.
     LinkEventReset(t->Event);
     uint8_t datagram[FRAME_SIZE];
-    int size = LinkSocketRecv(t->Socket, datagram, sizeof datagram);
-    if (size <= 0)
-        return size;
-    return TerminalRecvDatagram(t, datagram, size, pkt);
+    // A failed receive is one lost datagram or one error notice, never the end of the stream: a
+    // link that stopped at it would sit on the datagrams behind it until the next one arrives.
+    for (int failures = 0;; ++failures) {
+        long error = 0;
+        int size = LinkSocketRecvChecked(t->Socket, datagram, sizeof datagram, &error);
+        if (size >= 0)
+            return size == 0 ? 0 : TerminalRecvDatagram(t, datagram, size, pkt);
+        if (size == LINK_RECV_NONE)
+            return -1;
+        TraceMessage("'%s': TerminalRecv: receive failed with %ld, reading on\n", t->Name, error);
+        if (failures + 1 >= RECV_FAILURE_LIMIT)
+            return -1;
+    }
 }
 
 int TerminalRecvDatagram(Terminal* t, const uint8_t* datagram, int size, TermPacket* pkt)

@@ -133,12 +133,14 @@ TEST_F(TerminalRecvTest, LargestFrameIsReceivedWhole)
     EXPECT_EQ(Frame({0x0C, 0x00}), peer.Take());
 }
 
-TEST_F(TerminalRecvTest, OversizedDatagramFailsSilently)
+TEST_F(TerminalRecvTest, OversizedDatagramIsDroppedWithATrace)
 {
     Bytes f = DataFrame(0x00, 0, 0x0001, {});
     f.resize(700);
     EXPECT_EQ(-1, Deliver(f));
-    EXPECT_TRUE(TakeTrace().empty());
+    std::vector<std::string> trace = TakeTrace();
+    ASSERT_EQ(1u, trace.size());
+    EXPECT_NE(std::string::npos, trace[0].find("'Test': TerminalRecv: receive failed with ")) << trace[0];
     EXPECT_EQ(0, t->RecvSeq);
     EXPECT_NOTHING_SENT();
 }
