@@ -8,56 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "alloc_counter.h"
 #include "packet.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
-                                                         void (*free_hook)(const volatile void*));
-#endif
-
-namespace {
-
-std::atomic<long> Allocations{0};
-bool Counting = false;
-
-void CountOne()
-{
-    if (Counting)
-        Allocations.fetch_add(1, std::memory_order_relaxed);
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-void MallocHook(const volatile void*, size_t) { CountOne(); }
-void FreeHook(const volatile void*) {}
-void InstallCounter() { __sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook); }
-#else
-void InstallCounter() {}
-#endif
-
-}  // namespace
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* malloc(size_t n)
-{
-    CountOne();
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size)
-{
-    CountOne();
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n)
-{
-    CountOne();
-    return __libc_realloc(p, n);
-}
-}
-#endif
 
 int main(int argc, char** argv)
 {

@@ -12,38 +12,13 @@
 #include <cstring>
 #include <thread>
 
+#include "alloc_counter.h"
 #include "debug.h"
 #include "link_socket.h"
 #include "terminal.h"
 #include "terminal_internal.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime (sanitizer/allocator_interface.h, which not every compiler ships).
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
-                                                         void (*free_hook)(const volatile void*));
-#endif
-
 namespace {
-
-// Allocations made by the service's thread while it drives the link; the peer threads and the
-// set-up around the measured loops are not the link's and are left out.
-std::atomic<long> Allocations{0};
-thread_local bool Counting = false;
-
-void CountOne()
-{
-    if (Counting)
-        Allocations.fetch_add(1, std::memory_order_relaxed);
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-// Under AddressSanitizer its allocator reports every malloc and operator new here.
-void MallocHook(const volatile void*, size_t) { CountOne(); }
-void FreeHook(const volatile void*) {}
-void InstallCounter() { __sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook); }
-#else
-void InstallCounter() {}
-#endif
 
 constexpr int WAIT_MS = 2000;
 constexpr int WARM_UP = 20;
@@ -173,31 +148,6 @@ void Usage(FILE* out)
 }
 
 }  // namespace
-
-#if !defined(__SANITIZE_ADDRESS__)
-// Without a sanitizer the program's own malloc family stands in front of glibc's; operator new
-// reaches it through malloc.
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* malloc(size_t n)
-{
-    CountOne();
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size)
-{
-    CountOne();
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n)
-{
-    CountOne();
-    return __libc_realloc(p, n);
-}
-}
-#endif
 
 int main(int argc, char** argv)
 {
