@@ -21,16 +21,10 @@
 
 namespace {
 
-constexpr int NUM_LIST_SIZE = 4096;
 // Frames the driver keeps held in a link: below SLOT_LIMIT, so TerminalSend never refuses one.
 constexpr int HELD_TARGET = 4;
 // The bridge's wait: a tick comes only after this long with no event at all.
 constexpr int WAIT_MS = 100;
-
-struct NumList {
-    uint32_t Count;
-    uint32_t Nums[NUM_LIST_SIZE];
-};
 
 struct Link {
     Terminal* T;
@@ -71,13 +65,6 @@ int64_t NowMs()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void NumListAdd(NumList* l, uint32_t num)
-{
-    if (l->Count < NUM_LIST_SIZE)
-        l->Nums[l->Count] = num;
-    ++l->Count;
 }
 
 uint32_t FifoPop(Link* l)

@@ -80,3 +80,10 @@ uint32_t SoakTrackFinish(SoakTrack* t)
     t->Next = t->Total;
     return rest;
 }
+
+void NumListAdd(NumList* l, uint32_t num)
+{
+    if (l->Count < NUM_LIST_SIZE)
+        l->Nums[l->Count] = num;
+    ++l->Count;
+}

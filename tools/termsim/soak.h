@@ -40,3 +40,12 @@ int SoakTrackAdd(SoakTrack* t, uint32_t num, uint32_t total);
 // At the end: the numbers from Next up to Total never came; returns their count and counts them
 // as missing.
 uint32_t SoakTrackFinish(SoakTrack* t);
+
+// Numbers of a stream's packets reported one by one at the end (given up, missing): the first
+// NUM_LIST_SIZE are kept, Count counts them all.
+constexpr int NUM_LIST_SIZE = 4096;
+struct NumList {
+    uint32_t Count;
+    uint32_t Nums[NUM_LIST_SIZE];
+};
+void NumListAdd(NumList* l, uint32_t num);

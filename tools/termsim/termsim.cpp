@@ -28,7 +28,6 @@ const char* const DirName[2] = {"in", "out"};
 // A datagram held back for reordering goes on after the next one, or after this long alone.
 constexpr int64_t HOLD_MAX_MS = 1000;
 constexpr int DELAY_QUEUE_SIZE = 1024;
-constexpr int NUM_LIST_SIZE = 4096;
 
 struct Datagram {
     uint32_t Len;
@@ -47,11 +46,6 @@ struct Held {
     bool Valid;
     int64_t Since;
     Datagram D;
-};
-
-struct NumList {
-    uint32_t Count;  // all numbers, also those beyond the stored ones
-    uint32_t Nums[NUM_LIST_SIZE];
 };
 
 struct FaultCounters {
@@ -104,13 +98,6 @@ int64_t NowMs()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void NumListAdd(NumList* l, uint32_t num)
-{
-    if (l->Count < NUM_LIST_SIZE)
-        l->Nums[l->Count] = num;
-    ++l->Count;
 }
 
 void LogDatagram(Sim* s, int64_t now, const char* dir, int app, const uint8_t* b, size_t n,
