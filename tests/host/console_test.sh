@@ -4,12 +4,12 @@
 # the screen; the final wait takes one key; with standard input not a console nothing blocks.
 # Usage: console_test.sh FAKE_EXE (a DulvexSrv built with the stand-in bridge)
 set -u
+source "$(dirname "$0")/lib.sh"
 fake=$1
 work=$(mktemp -d "${DULVEX_BUILD:-/tmp}/host-console.XXXXXX")
 sock=$work/tmux-none
 failures=0
 
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 pane() { tmux -S "$sock" capture-pane -p -t main 2>/dev/null; }
 cleanup() {
     local name
@@ -17,26 +17,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
-
-wait_for() { # file, fixed text, seconds
-    local i
-    for ((i = 0; i < ${3:-30} * 10; i++)); do
-        grep -qF -- "$2" "$1" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # Runs the stand-in in a fresh pane; the exit code lands in $work/$name.exit. bash with a trap
 # on INT (a handler, not an ignore, so Wine still gets its own SIGINT) outlives the Ctrl+C.

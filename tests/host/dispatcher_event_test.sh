@@ -4,15 +4,11 @@
 # Wine prints event records (type, id and strings) on the program's own stderr.
 # Usage: dispatcher_event_test.sh FAKE_EXE (a DulvexSrv built with the stand-in bridge)
 set -u
+source "$(dirname "$0")/lib.sh"
 fake=$1
 work=$(mktemp -d "${DULVEX_BUILD:-/tmp}/host-dispatcher.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
 
 WINEDEBUG=warn+eventlog,fixme+advapi $DULVEX_WINE "$fake" </dev/null >"$work/out" 2>"$work/err"
 check "exit code 1" test $? -eq 1

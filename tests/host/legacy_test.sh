@@ -4,13 +4,13 @@
 # refused; remove signals the running copy through the named event and deletes the value.
 # Usage: legacy_test.sh FAKE_EXE (a DulvexSrv built with the stand-in bridge)
 set -u
+source "$(dirname "$0")/lib.sh"
 fake=$1
 exe=$(basename "$fake")
 work=$(mktemp -d "${DULVEX_BUILD:-/tmp}/host-legacy.XXXXXX")
 failures=0
 copy=
 
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 wine_run() { $DULVEX_WINE "$@"; }
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices'
 app_key="HKCU\\Software\\Wine\\AppDefaults\\$exe"
@@ -24,26 +24,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
-
-wait_for() { # file, fixed text, seconds
-    local i
-    for ((i = 0; i < ${3:-30} * 10; i++)); do
-        grep -qF -- "$2" "$1" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 same() { # expected text, file (CR LF compared as LF)
     diff <(printf '%s' "$1") <(tr -d '\r' <"$2")
