@@ -8,18 +8,7 @@
 #include <windows.h>
 
 #include "dulvex_client.h"
-
-static int CompareDouble(const void* a, const void* b)
-{
-    double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
-
-static double Percentile(const double* sorted, int n, double p)
-{
-    int i = (int)(p * (n - 1) + 0.5);
-    return sorted[i < 0 ? 0 : i >= n ? n - 1 : i];
-}
+#include "latency.h"
 
 int main(int argc, char** argv)
 {
@@ -89,7 +78,7 @@ int main(int argc, char** argv)
     DulvexClose(&c);
     {
         double secs = (double)(end.QuadPart - start.QuadPart) / (double)freq.QuadPart;
-        qsort(lat, (size_t)count, sizeof(double), CompareDouble);
+        SortLatencies(lat, count);
         printf("rounds=%d mask=0x%02x p50_us=%.0f p99_us=%.0f p999_us=%.0f max_us=%.0f msgs_per_s=%.0f\n", count,
                mask, Percentile(lat, count, 0.50), Percentile(lat, count, 0.99), Percentile(lat, count, 0.999),
                lat[count - 1], messages / secs);

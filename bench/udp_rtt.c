@@ -7,17 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int CompareDouble(const void* a, const void* b)
-{
-    double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
-
-static double Percentile(const double* sorted, int n, double p)
-{
-    int i = (int)(p * (n - 1) + 0.5);
-    return sorted[i < 0 ? 0 : i >= n ? n - 1 : i];
-}
+#include "latency.h"
 
 int main(int argc, char** argv)
 {
@@ -72,7 +62,7 @@ int main(int argc, char** argv)
             lat[i] = (double)(t1.QuadPart - t0.QuadPart) * 1e6 / (double)freq.QuadPart;
     }
     QueryPerformanceCounter(&end);
-    qsort(lat, (size_t)count, sizeof(double), CompareDouble);
+    SortLatencies(lat, count);
     printf("rounds=%d p50_us=%.0f p99_us=%.0f p999_us=%.0f max_us=%.0f msgs_per_s=%.0f\n", count,
            Percentile(lat, count, 0.50), Percentile(lat, count, 0.99), Percentile(lat, count, 0.999), lat[count - 1],
            count / ((double)(end.QuadPart - start.QuadPart) / (double)freq.QuadPart));
