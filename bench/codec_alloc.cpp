@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "alloc_counter.h"
-#include "packet.h"
+#include "client_wire.h"
 
 int main(int argc, char** argv)
 {

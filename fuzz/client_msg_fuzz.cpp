@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "packet.h"
+#include "client_wire.h"
 
 namespace {
 

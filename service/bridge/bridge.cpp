@@ -9,7 +9,7 @@
 #include "console_keys.h"
 #include "debug.h"
 #include "ident.h"
-#include "packet.h"
+#include "client_wire.h"
 #include "PipeSrv.h"
 #include "status.h"
 #include "terminal.h"

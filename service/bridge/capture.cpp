@@ -8,14 +8,6 @@
 
 FILE* CaptureFile = nullptr;
 
-uint32_t BigEndianValue(const uint8_t* bytes, size_t count)
-{
-    uint32_t value = 0;
-    for (size_t i = 0; i < count; ++i)
-        value = (value << 8) | bytes[i];
-    return value;
-}
-
 int CaptureFormatName(char* out, size_t size, const char* dir, char separator, const CaptureTime* now)
 {
     int n = snprintf(out, size, "%s%c%04d%02d%02d-%02d%02d%02d.log", dir, separator, now->Year, now->Month, now->Day,

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "byte_order.h"
+
 // The capture log is on only while this directory exists at the start of the bridge.
 constexpr char CAPTURE_DEBUG_DIR[] = "c:\\VarnokPaymentTerminalServiceDebug";
 
@@ -41,8 +43,6 @@ void CaptureWrite(size_t length, const uint8_t* data);
 // Closes the log when it is on.
 void CaptureClose();
 
-// Folds count bytes, most significant first, into 32 bits; bits shifted out at the top are lost.
-uint32_t BigEndianValue(const uint8_t* bytes, size_t count);
 
 // The file name for a log opened at local time now: "<dir><sep>YYYYMMDD-HHMMSS.log".
 // Returns its length, or -1 when it does not fit in size bytes.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "byte_order.h"
 #include "debug.h"
 #include "ipv4.h"
 #include "link_socket.h"
@@ -24,14 +25,6 @@ constexpr uint32_t CMD_WORD = 2;
 constexpr uint32_t STATUS_WORD = 2;
 
 uint32_t WordsOf(uint32_t cmd) { return HasStatus(cmd) ? CMD_WORD + STATUS_WORD : CMD_WORD; }
-
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-
-void PutU16(uint8_t* p, uint32_t value)
-{
-    p[0] = static_cast<uint8_t>(value >> 8);
-    p[1] = static_cast<uint8_t>(value);
-}
 
 char* CopyText(const char* text)
 {

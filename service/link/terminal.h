@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "packet.h"
+#include "term_packet.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

@@ -1,4 +1,4 @@
-#include "packet.h"
+#include "client_wire.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include "debug.h"
 #include "netcheck.h"
 #include "options.h"
-#include "packet.h"
+#include "term_packet.h"
 #include "soak.h"
 #include "terminal.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "faults.h"
-#include "packet.h"
+#include "term_packet.h"
 
 struct SimOptions {
     char Peer[16];            // the service's address (dotted IPv4)

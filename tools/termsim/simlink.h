@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "packet.h"
+#include "term_packet.h"
 
 // Flag byte of every frame; bits 4 to 7 are sent as 0 and ignored on receipt.
 constexpr uint8_t SIM_FLAG_SYNC = 0x01;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "packet.h"
+#include "term_packet.h"
 
 // Command code of a numbered packet (not one that the service acts on itself).
 constexpr uint32_t SOAK_CMD = 0x0200;

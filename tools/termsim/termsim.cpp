@@ -16,7 +16,7 @@
 #include "faults.h"
 #include "netcheck.h"
 #include "options.h"
-#include "packet.h"
+#include "term_packet.h"
 #include "simlink.h"
 #include "soak.h"
 

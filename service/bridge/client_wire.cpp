@@ -1,16 +1,14 @@
-#include "packet.h"
+#include "client_wire.h"
 
 #include <cstring>
 
-const AppEntry AppTable[APP_COUNT + 1] = {
-    {33332, "Master"}, {33334, "MBCA"}, {33335, "Maint"}, {33333, "Fleet"}, {33336, "Petro"}, {0, nullptr},
-};
+#include "byte_order.h"
 
 int DecodeClientMsg(const uint8_t* msg, size_t n, TermPacket* pkt, ClientMsg* out)
 {
     if (msg == nullptr || n < 3)
         return CLIENT_MSG_SHORT;
-    uint32_t cmd = (uint32_t(msg[1]) << 8) | msg[2];
+    uint32_t cmd = GetU16(msg + 1);
     size_t p = 3;
     if (HasStatus(cmd)) {
         if (n < 5)
@@ -30,7 +28,7 @@ int DecodeClientMsg(const uint8_t* msg, size_t n, TermPacket* pkt, ClientMsg* ou
         return CLIENT_MSG_TOO_LONG;
     pkt->Cmd = cmd;
     if (p == 5)
-        pkt->Status = static_cast<uint16_t>((msg[3] << 8) | msg[4]);
+        pkt->Status = GetU16(msg + 3);
     pkt->Len = static_cast<uint32_t>(n - p);
     if (pkt->Len > 0)
         memcpy(pkt->Data, msg + p, pkt->Len);
@@ -45,12 +43,9 @@ size_t EncodeClientMsg(const TermPacket* pkt, int app, uint8_t* out, size_t outS
     if (outSize < header + pkt->Len)
         return 0;
     out[0] = AppMaskOf(app);
-    out[1] = static_cast<uint8_t>(pkt->Cmd >> 8);
-    out[2] = static_cast<uint8_t>(pkt->Cmd);
-    if (header == 5) {
-        out[3] = static_cast<uint8_t>(pkt->Status >> 8);
-        out[4] = static_cast<uint8_t>(pkt->Status);
-    }
+    PutU16(out + 1, pkt->Cmd);
+    if (header == 5)
+        PutU16(out + 3, pkt->Status);
     if (pkt->Len > 0)
         memcpy(out + header, pkt->Data, pkt->Len);
     return header + pkt->Len;
