@@ -2,12 +2,14 @@
 #include <cstring>
 
 #include "debug.h"
+#include "debug_os.h"
 #include "host.h"
 
 namespace {
 
 constexpr DWORD MODULE_PATH_SIZE = 512;
 constexpr DWORD ERROR_TEXT_SIZE = 256;
+constexpr size_t SYSTEM_TEXT_SIZE = 1024;
 constexpr DWORD EVENT_KEY_SIZE = 260;
 constexpr DWORD TYPES_SUPPORTED = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
                                   EVENTLOG_INFORMATION_TYPE;
@@ -41,23 +43,19 @@ bool GetModulePath(char* path, DWORD size, DWORD* length)
 char* SystemErrorText(char* buffer, DWORD size)
 {
     DWORD error = GetLastError();
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (size == 0) {
-        // Nothing can be written, not even the terminating NUL.
-    } else if (text == nullptr || length == 0 || size < length + 14) {
+    // Nothing can be written, not even the terminating NUL.
+    if (size == 0)
+        return buffer;
+    char text[SYSTEM_TEXT_SIZE];
+    size_t length = DiagSystemText(static_cast<long>(error), text, sizeof text) ? strlen(text) : 0;
+    if (length == 0 || size < length + 14) {
         buffer[0] = '\0';
-    } else {
-        // System texts end in a line break; only that is dropped, never the text itself.
-        for (int i = 0; i < 2 && length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'); ++i)
-            text[--length] = '\0';
-        snprintf(buffer, size, "%s (0x%lx)", text, static_cast<unsigned long>(error));
+        return buffer;
     }
-    if (text != nullptr)
-        LocalFree(text);
+    // System texts end in a line break; only that is dropped, never the text itself.
+    for (int i = 0; i < 2 && length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'); ++i)
+        text[--length] = '\0';
+    snprintf(buffer, size, "%s (0x%lx)", text, static_cast<unsigned long>(error));
     return buffer;
 }
 
@@ -74,26 +72,27 @@ int InstallEventSource(const char* sourceName, const char* messageFile)
         printf("Error, can't create EventLog key '%s' !!!!", keyPath);
         return 0;
     }
+    int done = 0;
+    DWORD types = TYPES_SUPPORTED;
     rc = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ,
                         reinterpret_cast<const BYTE*>(messageFile),
                         static_cast<DWORD>(strlen(messageFile) + 1));
     if (rc != ERROR_SUCCESS) {
         printf("Error, can't set EventLog key '%s' to '%s' (Error %ld, 0x%08lx) !!!!",
                "EventMessageFile", messageFile, rc, static_cast<unsigned long>(rc));
-        RegCloseKey(key);
-        return 0;
+        goto cleanup;
     }
-    DWORD types = TYPES_SUPPORTED;
     rc = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
                         sizeof types);
     if (rc != ERROR_SUCCESS) {
         printf("Error, can't set EventLog key '%s' to '0x%lx' (Error %ld, 0x%08lx) !!!!",
                "TypesSupported", types, rc, static_cast<unsigned long>(rc));
-        RegCloseKey(key);
-        return 0;
+        goto cleanup;
     }
+    done = 1;
+cleanup:
     RegCloseKey(key);
-    return 1;
+    return done;
 }
 
 void InstallService()
@@ -112,26 +111,26 @@ void InstallService()
     else
         snprintf(image, sizeof image, "%s", path);
 
+    SC_HANDLE service = nullptr;
+    SERVICE_DESCRIPTIONA description;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
         printf("OpenSCManager failed - %s\n", ErrorText());
         return;
     }
-    SC_HANDLE service = CreateServiceA(manager, ServiceName, ServiceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                       SERVICE_ERROR_NORMAL, image, nullptr, nullptr,
-                                       SERVICE_DEPENDENCIES, nullptr, nullptr);
+    service = CreateServiceA(manager, ServiceName, ServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, image, nullptr, nullptr, SERVICE_DEPENDENCIES,
+                             nullptr, nullptr);
     if (service == nullptr) {
         printf("CreateService failed - %s\n", ErrorText());
-        CloseServiceHandle(manager);
-        return;
+        goto cleanup;
     }
-    SERVICE_DESCRIPTIONA description;
     description.lpDescription = const_cast<char*>(SERVICE_DESCRIPTION_TEXT);
     ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description);
     printf("%s installed.\n", ServiceName);
     CloseServiceHandle(service);
     InstallEventSource(ServiceName, path);
+cleanup:
     CloseServiceHandle(manager);
 }
 
