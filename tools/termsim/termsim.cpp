@@ -1,6 +1,6 @@
 // termsim: the payment terminal's five applications on their UDP ports, for testing the service's
-// link. The protocol lives in simlink.cpp; this file is the Linux edge: sockets, poll, the fault
-// lines between the sockets and the protocol, the log and the summary.
+// link. The protocol lives in simlink.cpp, the fault line in fault_line.cpp, the summary in
+// summary.cpp; this file is the Linux edge: sockets, poll, the applications' replies and the log.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -13,80 +13,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "faults.h"
 #include "netcheck.h"
-#include "options.h"
-#include "term_packet.h"
-#include "simlink.h"
-#include "soak.h"
+#include "sim.h"
 
 namespace {
-
-enum { DIR_IN = 0, DIR_OUT = 1 };
-const char* const DirName[2] = {"in", "out"};
-
-// A datagram held back for reordering goes on after the next one, or after this long alone.
-constexpr int64_t HOLD_MAX_MS = 1000;
-constexpr int DELAY_QUEUE_SIZE = 1024;
-
-struct Datagram {
-    uint32_t Len;
-    uint8_t Bytes[SIM_FRAME_MAX];
-};
-
-struct Delayed {
-    bool Used;
-    int64_t At;
-    int Dir;
-    int App;
-    Datagram D;
-};
-
-struct Held {
-    bool Valid;
-    int64_t Since;
-    Datagram D;
-};
-
-struct FaultCounters {
-    uint32_t Dropped;
-    uint32_t Duplicated;
-    uint32_t Reordered;
-    uint32_t Delayed;
-};
-
-struct AppState {
-    bool Active;
-    int Fd;
-    sockaddr_in Peer;
-    SimLink Link;
-    uint32_t EchoLeft;
-    uint32_t SendNext;
-    uint32_t SendTotal;
-    uint32_t EchoResp;
-    uint32_t Responses;  // responses received (command with 0x8000), ECHO_RESP included
-    uint32_t Replies;    // responses we queued to the service's commands
-    uint32_t Foreign;    // datagrams from another address or port: ignored
-    uint32_t Oversize;   // datagrams longer than a frame: ignored
-    SoakTrack Soak;
-    NumList Abandoned;
-    NumList Missing;
-    Held Hold[2];
-};
-
-struct Sim {
-    SimOptions Opt;
-    FILE* Log;
-    int64_t StartMs;
-    int64_t LastActivityMs;
-    SimRng Rng[2];
-    FaultCounters Faults[2];
-    AppState Apps[APP_COUNT];
-    Delayed Queue[DELAY_QUEUE_SIZE];
-    uint32_t QueueOverflow;
-    TermPacket Pkt;
-    TermPacket Out;
-};
 
 Sim g_sim;
 volatile sig_atomic_t g_stop = 0;
@@ -100,8 +30,9 @@ int64_t NowMs()
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void LogDatagram(Sim* s, int64_t now, const char* dir, int app, const uint8_t* b, size_t n,
-                 const char* note)
+}  // namespace
+
+void LogDatagram(Sim* s, int64_t now, const char* dir, int app, const uint8_t* b, size_t n, const char* note)
 {
     if (!s->Log)
         return;
@@ -115,6 +46,8 @@ void LogDatagram(Sim* s, int64_t now, const char* dir, int app, const uint8_t* b
             AppTable[app].Name, n, hex, note);
 }
 
+namespace {
+
 void LogNote(Sim* s, int64_t now, const char* what, int app, const char* fmt, uint32_t v)
 {
     if (!s->Log)
@@ -123,72 +56,6 @@ void LogNote(Sim* s, int64_t now, const char* what, int app, const char* fmt, ui
     snprintf(note, sizeof note, fmt, v);
     fprintf(s->Log, "%10.3f %-9s %-6s %s\n", double(now - s->StartMs) / 1000.0, what,
             AppTable[app].Name, note);
-}
-
-void Deliver(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now);
-
-// Sends or processes a datagram now, or after its delay.
-void Emit(Sim* s, int dir, int app, const uint8_t* b, size_t n, int delayMs, int64_t now)
-{
-    if (delayMs <= 0) {
-        Deliver(s, dir, app, b, n, now);
-        return;
-    }
-    for (Delayed& q : s->Queue) {
-        if (!q.Used) {
-            q.Used = true;
-            q.At = now + delayMs;
-            q.Dir = dir;
-            q.App = app;
-            q.D.Len = uint32_t(n);
-            memcpy(q.D.Bytes, b, n);
-            ++s->Faults[dir].Delayed;
-            return;
-        }
-    }
-    // The delay line is full: the datagram goes on at once rather than being lost silently.
-    ++s->QueueOverflow;
-    Deliver(s, dir, app, b, n, now);
-}
-
-// The fault line of one direction: every datagram passes here exactly once.
-void Route(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now)
-{
-    const FaultConfig* cfg = dir == DIR_IN ? &s->Opt.In : &s->Opt.Out;
-    FaultPlan plan = FaultDecide(cfg, &s->Rng[dir]);
-    char what[16];
-    if (plan.Drop) {
-        ++s->Faults[dir].Dropped;
-        snprintf(what, sizeof what, "%s-drop", DirName[dir]);
-        LogDatagram(s, now, what, app, b, n, "");
-        return;
-    }
-    Held* held = &s->Apps[app].Hold[dir];
-    bool heldNow = false;
-    if (plan.Hold && !held->Valid) {
-        ++s->Faults[dir].Reordered;
-        held->Valid = true;
-        held->Since = now;
-        held->D.Len = uint32_t(n);
-        memcpy(held->D.Bytes, b, n);
-        heldNow = true;
-        snprintf(what, sizeof what, "%s-hold", DirName[dir]);
-        LogDatagram(s, now, what, app, b, n, "");
-    } else {
-        Emit(s, dir, app, b, n, plan.DelayMs, now);
-    }
-    if (plan.Dup) {
-        ++s->Faults[dir].Duplicated;
-        snprintf(what, sizeof what, "%s-dup", DirName[dir]);
-        LogDatagram(s, now, what, app, b, n, "");
-        Emit(s, dir, app, b, n, plan.DelayMs, now);
-    }
-    // A held datagram goes on right after the next one that passes.
-    if (held->Valid && !heldNow) {
-        Datagram d = held->D;
-        held->Valid = false;
-        Emit(s, dir, app, d.Bytes, d.Len, 0, now);
-    }
 }
 
 void SendOutbox(Sim* s, int app, SimOutbox* box, int64_t now)
@@ -258,6 +125,8 @@ void HandlePacket(Sim* s, int app, int64_t now)
     }
 }
 
+}  // namespace
+
 void Deliver(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now)
 {
     AppState* a = &s->Apps[app];
@@ -280,6 +149,8 @@ void Deliver(Sim* s, int dir, int app, const uint8_t* b, size_t n, int64_t now)
     if (r == SIM_RX_DELIVERED)
         HandlePacket(s, app, now);
 }
+
+namespace {
 
 // Keeps a few queue places free for responses while echo requests and numbered packets wait.
 void FeedQueues(Sim* s)
@@ -319,32 +190,10 @@ void PollLinks(Sim* s, int64_t now)
     }
 }
 
-void ReleaseDue(Sim* s, int64_t now)
-{
-    for (Delayed& q : s->Queue) {
-        if (q.Used && q.At <= now) {
-            q.Used = false;
-            Deliver(s, q.Dir, q.App, q.D.Bytes, q.D.Len, now);
-        }
-    }
-    for (int i = 0; i < APP_COUNT; ++i) {
-        for (int dir = 0; dir < 2; ++dir) {
-            Held* h = &s->Apps[i].Hold[dir];
-            if (h->Valid && now - h->Since >= HOLD_MAX_MS) {
-                h->Valid = false;
-                Deliver(s, dir, i, h->D.Bytes, h->D.Len, now);
-            }
-        }
-    }
-}
-
 // Milliseconds until the next timed piece of work, at most 100.
 int NextWaitMs(Sim* s, int64_t now)
 {
-    int64_t wait = 100;
-    for (const Delayed& q : s->Queue)
-        if (q.Used && q.At - now < wait)
-            wait = q.At - now;
+    int64_t wait = FaultLineNextMs(s, now, 100);
     for (int i = 0; i < APP_COUNT; ++i) {
         AppState* a = &s->Apps[i];
         if (!a->Active)
@@ -352,23 +201,18 @@ int NextWaitMs(Sim* s, int64_t now)
         int64_t due = SimLinkNextDueMs(&a->Link, now);
         if (due >= 0 && due < wait)
             wait = due;
-        for (const Held& h : a->Hold)
-            if (h.Valid && h.Since + HOLD_MAX_MS - now < wait)
-                wait = h.Since + HOLD_MAX_MS - now;
     }
     return wait < 0 ? 0 : int(wait);
 }
 
 bool Quiet(Sim* s)
 {
-    for (const Delayed& q : s->Queue)
-        if (q.Used)
-            return false;
+    if (!FaultLineEmpty(s))
+        return false;
     for (const AppState& a : s->Apps) {
         if (!a.Active)
             continue;
-        if (SimLinkBusy(&a.Link) || a.EchoLeft > 0 || a.SendNext < a.SendTotal || a.Hold[0].Valid ||
-            a.Hold[1].Valid)
+        if (SimLinkBusy(&a.Link) || a.EchoLeft > 0 || a.SendNext < a.SendTotal)
             return false;
     }
     return true;
@@ -434,79 +278,6 @@ void ReadSocket(Sim* s, int app, int64_t now)
         }
         Route(s, DIR_IN, app, buf, size_t(n), now);
     }
-}
-
-void PrintSummary(Sim* s, int64_t now)
-{
-    SimCounters t{};
-    uint32_t tEcho = 0, tResp = 0, tReplies = 0, tForeign = 0, tOversize = 0;
-    uint32_t tSoakOk = 0, tMissing = 0, tRepeats = 0, tDamaged = 0;
-    for (int i = 0; i < APP_COUNT; ++i) {
-        AppState* a = &s->Apps[i];
-        if (!a->Active)
-            continue;
-        for (uint32_t k = 0; k < a->Abandoned.Count && k < NUM_LIST_SIZE; ++k)
-            printf("abandoned app=%s num=%u\n", AppTable[i].Name, a->Abandoned.Nums[k]);
-        const uint32_t first = a->Soak.Next;
-        const uint32_t rest = SoakTrackFinish(&a->Soak);
-        for (uint32_t k = 0; k < rest; ++k)
-            NumListAdd(&a->Missing, first + k);
-        for (uint32_t k = 0; k < a->Missing.Count && k < NUM_LIST_SIZE; ++k)
-            printf("missing app=%s num=%u\n", AppTable[i].Name, a->Missing.Nums[k]);
-    }
-    for (int i = 0; i < APP_COUNT; ++i) {
-        AppState* a = &s->Apps[i];
-        if (!a->Active)
-            continue;
-        const SimCounters& c = a->Link.C;
-        printf("app=%s port=%u data_in=%u delivered_in=%u dup_suppressed=%u retrans_seen=%u "
-               "nak_sent=%u stale_sync=%u sent_out=%u delivered_out=%u abandoned=%u retransmits=%u nak_recv=%u "
-               "nak_resends=%u stale_nak=%u stale_ack=%u own_direction=%u malformed=%u "
-               "queue_full=%u replies=%u responses=%u echo_resp=%u foreign=%u oversize=%u "
-               "soak_in_ok=%u soak_in_missing=%u soak_in_repeats=%u soak_in_damaged=%u "
-               "soak_out_sent=%u\n",
-               AppTable[i].Name, AppTable[i].Port, c.DataIn, c.DeliveredIn, c.DupSuppressed,
-               c.RetransSeen, c.NakSent, c.StaleSync, c.SentOut, c.AckRecv, c.Abandoned, c.Retransmits, c.NakRecv,
-               c.NakResends, c.StaleNak, c.StaleAck, c.OwnDirection, c.Malformed, c.QueueFull, a->Replies,
-               a->Responses, a->EchoResp, a->Foreign, a->Oversize, a->Soak.Accepted, a->Soak.Missing,
-               a->Soak.Repeats, a->Soak.Damaged, a->SendNext);
-        t.DataIn += c.DataIn;
-        t.DeliveredIn += c.DeliveredIn;
-        t.DupSuppressed += c.DupSuppressed;
-        t.RetransSeen += c.RetransSeen;
-        t.NakSent += c.NakSent;
-        t.SentOut += c.SentOut;
-        t.AckRecv += c.AckRecv;
-        t.Abandoned += c.Abandoned;
-        t.Retransmits += c.Retransmits;
-        t.NakRecv += c.NakRecv;
-        t.NakResends += c.NakResends;
-        t.Malformed += c.Malformed;
-        tEcho += a->EchoResp;
-        tResp += a->Responses;
-        tReplies += a->Replies;
-        tForeign += a->Foreign;
-        tOversize += a->Oversize;
-        tSoakOk += a->Soak.Accepted;
-        tMissing += a->Soak.Missing;
-        tRepeats += a->Soak.Repeats;
-        tDamaged += a->Soak.Damaged;
-    }
-    printf("total data_in=%u delivered_in=%u dup_suppressed=%u retrans_seen=%u nak_sent=%u "
-           "sent_out=%u delivered_out=%u abandoned=%u retransmits=%u nak_recv=%u nak_resends=%u "
-           "malformed=%u replies=%u responses=%u echo_resp=%u foreign=%u oversize=%u "
-           "soak_in_ok=%u soak_in_missing=%u soak_in_repeats=%u soak_in_damaged=%u\n",
-           t.DataIn, t.DeliveredIn, t.DupSuppressed, t.RetransSeen, t.NakSent, t.SentOut, t.AckRecv,
-           t.Abandoned, t.Retransmits, t.NakRecv, t.NakResends, t.Malformed, tReplies, tResp, tEcho,
-           tForeign, tOversize, tSoakOk, tMissing, tRepeats, tDamaged);
-    for (int dir = 0; dir < 2; ++dir) {
-        const FaultCounters& f = s->Faults[dir];
-        printf("faults dir=%s dropped=%u duplicated=%u reordered=%u delayed=%u\n", DirName[dir], f.Dropped,
-               f.Duplicated, f.Reordered, f.Delayed);
-    }
-    printf("run seconds=%.3f seed=%llu delay_overflow=%u\n", double(now - s->StartMs) / 1000.0,
-           static_cast<unsigned long long>(s->Opt.Seed), s->QueueOverflow);
-    fflush(stdout);
 }
 
 }  // namespace
