@@ -30,7 +30,7 @@ done
 
 [ -d "$W64" ] || cmake --preset win64 -B "$W64" >/dev/null
 [ -d "$NAT" ] || cmake --preset native -B "$NAT" >/dev/null
-cmake --build "$W64" -j2 --target DulvexSrv roundtrip pipe_echo udp_rtt >/dev/null || { echo "bench: win64 build failed"; exit 1; }
+cmake --build "$W64" -j2 --target DulvexSrv dulvex-client roundtrip pipe_echo udp_rtt >/dev/null || { echo "bench: win64 build failed"; exit 1; }
 cmake --build "$NAT" -j2 --target termsim udp_echo codec_alloc link_bench >/dev/null || { echo "bench: native build failed"; exit 1; }
 
 export DULVEX_BUILD=$W64 DULVEX_SOURCE=$SOURCE WINEPREFIX=$W64/wineprefix
