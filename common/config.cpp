@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "addr_rule.h"
 #include "config_edge.h"
 
 namespace {
@@ -70,9 +71,11 @@ int WriteConfigAddr(const char* addr)
         memcpy(text, addr, static_cast<const char*>(end) - addr);
     // The reader would replace such a value by the default: better to say now that it was not
     // saved than to let the next start of the service use another terminal.
-    if (end == nullptr || !ConfigAddrIsDotted(text)) {
-        Report(true, "WriteConfigAddr: \"%.*s\" is not a dotted IPv4 address; nothing written",
-               static_cast<int>(CONFIG_ADDR_SIZE - 1), addr);
+    AddrRule rule = JudgeAddr(addr, nullptr);
+    if (end == nullptr || rule != ADDR_USABLE) {
+        char why[ADDR_MESSAGE_SIZE];
+        AddrRuleMessage(why, sizeof why, addr, end == nullptr ? ADDR_TOO_LONG : rule);
+        Report(true, "WriteConfigAddr: %s Nothing written", why);
         return 0;
     }
     HKEY key = nullptr;
@@ -91,3 +94,4 @@ int WriteConfigAddr(const char* addr)
     }
     return 1;
 }
+

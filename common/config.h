@@ -26,3 +26,4 @@ int ReadConfigAddr(char* addr);
 // zero-padded after its NUL. 1: written (or no buffer given); 0: the text is not a usable
 // address, the key could not be opened, or the value could not be set.
 int WriteConfigAddr(const char* addr);
+

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipv4.h"
+#include "addr_rule.h"
 
 namespace {
 
@@ -41,12 +41,6 @@ __attribute__((format(printf, 3, 4))) void Note(char* note, size_t noteSize, con
 }
 
 }  // namespace
-
-bool ConfigAddrIsDotted(const char* text)
-{
-    uint8_t octets[4];
-    return ParseIPv4(text, octets);
-}
 
 void ConfigSetDefault(char* addr)
 {
@@ -91,11 +85,12 @@ int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* d
     }
     char text[CONFIG_ADDR_SIZE] = {};
     memcpy(text, data, len);
-    if (!ConfigAddrIsDotted(text)) {
-        Note(note, noteSize, "value \"Addr\" of %lu characters is not a dotted IPv4 address: \"%s\"",
-             static_cast<unsigned long>(len), shown);
+    AddrRule rule = JudgeAddr(text, nullptr);
+    if (rule != ADDR_USABLE) {
+        Note(note, noteSize, "value \"Addr\" \"%s\" %s", shown, AddrRuleText(rule));
         return CONFIG_VALUE_BAD;
     }
     memcpy(addr, text, CONFIG_ADDR_SIZE);
     return CONFIG_VALUE_TAKEN;
 }
+

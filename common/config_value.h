@@ -26,18 +26,16 @@ enum ConfigValueVerdict {
     CONFIG_VALUE_TAKEN = 1,   // addr now holds the stored text
 };
 
-// True for text that the terminal link can use: the link's own strict dotted IPv4 rule (four
-// decimal fields 0 to 255 of one to three digits, nothing before, between or after).
-bool ConfigAddrIsDotted(const char* text);
-
 // Fills addr (CONFIG_ADDR_SIZE bytes) with the default address text, zero-padded, so that no
 // byte of the buffer is left undefined when it is published later.
 void ConfigSetDefault(char* addr);
 
 // Judges the outcome of one query of the address value: the query's result, the value's type,
 // the bytes it delivered into data (a buffer of CONFIG_ADDR_SIZE bytes) and the size it
-// reported. Only a string that is dotted IPv4 text ending within the buffer is copied into addr
+// reported. Only a string ending within the buffer that is a usable address (addr_rule.h) is
+// copied into addr
 // (NUL-terminated, zero-padded); otherwise addr is left alone and, for an unusable value, note
 // (noteSize bytes, may be none) names what was found.
 int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
                     char* addr, char* note, size_t noteSize);
+

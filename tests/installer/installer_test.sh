@@ -305,7 +305,7 @@ if [ -n "${DISPLAY:-}" ] && [ -f "$ui_driver" ]; then
     check "interactive: pages" "ok installer window
 ok welcome page
 ok address page
-refusal: \"127.0.0.300\" is not a dotted IPv4 address (four numbers 0 to 255 separated by dots).
+refusal: \"127.0.0.300\" has a number above 255.
 ok wrong address refused with a message
 ok address page kept after the refusal
 ok folder page
