@@ -237,15 +237,24 @@ Function ${un}RequireAdmin
     ${EndIf}
 FunctionEnd
 
-; Sets SvcState, SvcExit and SvcSpecific from the service manager.
+; Sets SvcState, SvcExit and SvcSpecific from the service manager. Every register it uses is
+; kept: callers hold a program's output in $R1 across it, to report it.
 Function ${un}QueryService
+    Push $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    Push $R5
+    Push $R6
+    Push $4
     StrCpy $SvcState -1
     StrCpy $SvcExit 0
     StrCpy $SvcSpecific 0
     StrCpy $SvcPid 0
     System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_CONNECT}) p.R1'
     ${If} $R1 P= 0
-        Return
+        Goto done
     ${EndIf}
     System::Call 'advapi32::OpenServiceW(p R1, w "${SERVICE_NAME}", i ${SERVICE_QUERY_STATUS}) p.R2 ?e'
     Pop $R0
@@ -273,6 +282,15 @@ Function ${un}QueryService
         System::Call 'advapi32::CloseServiceHandle(p R2)'
     ${EndIf}
     System::Call 'advapi32::CloseServiceHandle(p R1)'
+done:
+    Pop $4
+    Pop $R6
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
 FunctionEnd
 
 ; A service reports STOPPED before its process has ended, and until then the process still holds
