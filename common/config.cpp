@@ -95,3 +95,19 @@ int WriteConfigAddr(const char* addr)
     return 1;
 }
 
+unsigned long ReadConfigCapKB(const char* name)
+{
+    HKEY key = nullptr;
+    if (name == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof value;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    CloseConfigKey(key);
+    char note[CONFIG_NOTE_SIZE];
+    unsigned long kb = ConfigTakeCapKB(name, rc, type, value, size, note, sizeof note);
+    if (note[0] != '\0')
+        Report(true, "ReadConfigCapKB: %s%s", note, kb == 0 ? "; the log's default cap used" : "");
+    return kb;
+}

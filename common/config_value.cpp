@@ -94,3 +94,30 @@ int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* d
     return CONFIG_VALUE_TAKEN;
 }
 
+unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
+                              unsigned long size, char* note, size_t noteSize)
+{
+    if (note != nullptr && noteSize > 0)
+        note[0] = '\0';
+    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+        return 0;
+    if (queryResult != CONFIG_QUERY_OK && queryResult != CONFIG_QUERY_MORE_DATA) {
+        Note(note, noteSize, "value \"%s\" could not be read (error %ld)", name, queryResult);
+        return 0;
+    }
+    if (queryResult == CONFIG_QUERY_MORE_DATA || type != CONFIG_TYPE_DWORD || size != 4) {
+        Note(note, noteSize, "value \"%s\" is of type %lu and %lu bytes, not a number (REG_DWORD)", name, type,
+             size);
+        return 0;
+    }
+    if (value == 0) {
+        Note(note, noteSize, "value \"%s\" is 0, not a size", name);
+        return 0;
+    }
+    if (value > CONFIG_CAP_MAX_KB) {
+        Note(note, noteSize, "value \"%s\" is %lu KB, more than %lu KB; %lu KB used", name, value,
+             CONFIG_CAP_MAX_KB, CONFIG_CAP_MAX_KB);
+        return CONFIG_CAP_MAX_KB;
+    }
+    return value;
+}

@@ -39,3 +39,14 @@ void ConfigSetDefault(char* addr);
 int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
                     char* addr, char* note, size_t noteSize);
 
+// The log caps beside the address: REG_DWORD values in kilobytes. A missing value, or one that
+// is unusable, leaves the log's own default (10240 KB); a value above the largest is cut to it.
+constexpr char CONFIG_TRACE_CAP_VALUE[] = "TraceMaxKB";
+constexpr char CONFIG_CAPTURE_CAP_VALUE[] = "CaptureMaxKB";
+constexpr unsigned long CONFIG_CAP_MAX_KB = 1024UL * 1024;  // 1 GB
+constexpr unsigned long CONFIG_TYPE_DWORD = 4;             // REG_DWORD
+
+// Judges one query of a cap value named name: the kilobytes to use, or 0 for the default; note
+// (noteSize bytes, may be none) says what was wrong with a value that is there, "" otherwise.
+unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
+                              unsigned long size, char* note, size_t noteSize);

@@ -156,6 +156,23 @@ TEST_F(ConfigRegistry, WriteRefusesTextThatIsNoAddress)
         << Trace();
 }
 
+// The log caps beside the address: kilobytes as REG_DWORD, the default for anything else.
+TEST_F(ConfigRegistry, LogCapsAreReadBesideTheAddress)
+{
+    EXPECT_EQ(0ul, ReadConfigCapKB(CONFIG_TRACE_CAP_VALUE)) << "no key: the default";
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, &key));
+    DWORD kb = 64;
+    RegSetValueExA(key, CONFIG_TRACE_CAP_VALUE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kb), sizeof kb);
+    RegSetValueExA(key, CONFIG_CAPTURE_CAP_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>("64"), 3);
+    RegCloseKey(key);
+    EXPECT_EQ(64ul, ReadConfigCapKB(CONFIG_TRACE_CAP_VALUE));
+    EXPECT_EQ(0ul, ReadConfigCapKB(CONFIG_CAPTURE_CAP_VALUE));
+    EXPECT_NE(std::string::npos, Trace().find("ReadConfigCapKB: value \"CaptureMaxKB\" is of type 1 and 3 bytes, not a "
+                                              "number (REG_DWORD); the log's default cap used\n"))
+        << Trace();
+}
+
 TEST_F(ConfigRegistry, KeyThatCannotBeOpenedFailsReadAndWrite)
 {
     BlockConfigKey();

@@ -137,4 +137,30 @@ TEST(IdentBlock, AddressWithoutNulIsCutToFifteenCharactersBothWays)
     EXPECT_EQ(std::string(15, 'B'), std::string(out.IPAddr));
 }
 
+TEST(ConfigValue, LogCapsInKilobytes)
+{
+    const struct {
+        long Result;
+        unsigned long Type, Value, Size, KB;
+        const char* Note;
+    } cases[] = {
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 64, 4, 64, ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 1, 4, 1, ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, CONFIG_CAP_MAX_KB, 4, CONFIG_CAP_MAX_KB, ""},
+        {CONFIG_QUERY_NOT_FOUND, 0, 0, 0, 0, ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 0, 4, 0, "value \"TraceMaxKB\" is 0, not a size"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 4000000, 4, CONFIG_CAP_MAX_KB,
+         "value \"TraceMaxKB\" is 4000000 KB, more than 1048576 KB; 1048576 KB used"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, 0, 3, 0,
+         "value \"TraceMaxKB\" is of type 1 and 3 bytes, not a number (REG_DWORD)"},
+        {CONFIG_QUERY_MORE_DATA, 11, 0, 8, 0, "value \"TraceMaxKB\" is of type 11 and 8 bytes, not a number (REG_DWORD)"},
+        {5, 0, 0, 0, 0, "value \"TraceMaxKB\" could not be read (error 5)"},
+    };
+    for (const auto& c : cases) {
+        char note[CONFIG_NOTE_SIZE];
+        EXPECT_EQ(c.KB, ConfigTakeCapKB("TraceMaxKB", c.Result, c.Type, c.Value, c.Size, note, sizeof note)) << c.Note;
+        EXPECT_STREQ(c.Note, note);
+    }
+}
+
 }  // namespace
