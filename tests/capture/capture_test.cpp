@@ -1,6 +1,7 @@
 // Capture lines from records, and the log file in a directory of the test's own (natively and
 // under Wine); under Wine also the real debug directory.
 #include "capture.h"
+#include "debug.h"
 
 #include <gtest/gtest.h>
 
@@ -244,9 +245,20 @@ TEST_F(CaptureFileTest, LinkedFolderIsRefused)
     fs::create_directories(target);
     fs::create_directory_symlink(target, linked);
 #endif
+    // The warning names the folder and why; it goes to the trace (and the event log when detached).
+    fs::path trace = Dir / "trace.txt";
+    ASSERT_TRUE(OpenTrace(trace.string().c_str()));
     EXPECT_EQ(0, CaptureOpenIn(linked.string().c_str()));
+    OpenTrace("-");
     EXPECT_EQ(nullptr, CaptureFile);
     EXPECT_TRUE(fs::is_empty(target));
+#ifdef _WIN32
+    const std::string why = " is a reparse point (a junction or symbolic link); capture log off";
+#else
+    const std::string why = " is a symbolic link; capture log off";
+#endif
+    std::string text = Contents(trace);
+    EXPECT_NE(std::string::npos, text.find("Capture: folder " + linked.string() + why)) << text;
     // The folder itself is fine.
     EXPECT_EQ(1, CaptureOpenIn(target.string().c_str()));
     CaptureClose();
