@@ -157,7 +157,7 @@ bool LogMessage(const char* format, ...)
 
 bool WarnMessage(const char* format, ...)
 {
-    if (!Tracing && !Detached())
+    if (format == nullptr || (!Tracing && !Detached()))
         return false;
     va_list args;
     if (Tracing) {
@@ -167,7 +167,7 @@ bool WarnMessage(const char* format, ...)
     }
     char text[EVENT_TEXT_SIZE];
     va_start(args, format);
-    vsnprintf(text, sizeof text, format ? format : "", args);
+    vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (IsNtFamily() && !ConsoleDebug) {
         char first[EVENT_FIRST_SIZE];
