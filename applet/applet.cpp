@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "address.h"
+#include "addr_rule.h"
 #include "config.h"
 #include "ident.h"
 #include "resource.h"
@@ -22,9 +22,9 @@ uint32_t LastShownPid = 0;
 constexpr UINT_PTR REFRESH_TIMER_ID = 0;
 constexpr UINT REFRESH_INTERVAL_MS = 500;
 constexpr size_t TEXT_BUFFER_SIZE = 260;
-// The field's text is read one character further than the longest address, so that a field
-// with extra characters is seen as such rather than cut to look complete.
-constexpr int CHECK_BUFFER_SIZE = ADDR_CHECK_CHARS + 1;
+// The field's text is read one character further than the rule ever looks, so that a field
+// with extra characters is judged as such rather than cut to look complete.
+constexpr int CHECK_BUFFER_SIZE = ADDR_TEXT_MAX + 2;
 
 void ShowError(HWND owner, const char* text)
 {
@@ -94,30 +94,53 @@ void RefreshServiceState(HWND dialog, int controlId, bool force)
 // it ignore WM_SETTEXT, so window text is only the fallback for text that is not an address.
 void SetAddressField(HWND dialog, int controlId, const char* text)
 {
-    uint8_t f[ADDR_FIELD_COUNT];
-    if (ParseAddressText(text, f))
+    uint8_t f[4];
+    if (JudgeAddr(text, f) == ADDR_USABLE)
         SendDlgItemMessageA(dialog, controlId, IPM_SETADDRESS, 0, MAKEIPADDRESS(f[0], f[1], f[2], f[3]));
     else
         SetDlgItemTextA(dialog, controlId, text);
 }
 
+// The field's text as the rule judges it. A cleared IP address control reads as "0.0.0.0": it
+// counts as empty, so that the message says nothing was entered.
+AddrRule ReadAddressField(HWND dialog, int controlId, char* text, int size)
+{
+    memset(text, 0, static_cast<size_t>(size));
+    GetDlgItemTextA(dialog, controlId, text, size);
+    if (SendDlgItemMessageA(dialog, controlId, IPM_ISBLANK, 0, 0) != 0)
+        text[0] = '\0';
+    return JudgeAddr(text, nullptr);
+}
+
 void SaveAddress(HWND dialog, int controlId)
 {
+    char text[CHECK_BUFFER_SIZE];
+    AddrRule rule = ReadAddressField(dialog, controlId, text, sizeof text);
+    if (rule != ADDR_USABLE) {
+        char message[ADDR_MESSAGE_SIZE + 32];
+        size_t n = AddrRuleMessage(message, ADDR_MESSAGE_SIZE, text, rule);
+        snprintf(message + n, sizeof message - n, " Nothing was saved.");
+        ShowError(dialog, message);
+        return;
+    }
     // Zeroed first: all 16 bytes go to the registry, and none of them may be stack leftovers.
     char addr[CONFIG_ADDR_SIZE];
     memset(addr, 0, sizeof addr);
-    GetDlgItemTextA(dialog, controlId, addr, sizeof addr);
+    memcpy(addr, text, strlen(text));
     if (WriteConfigAddr(addr) == 0)
         ShowError(dialog, "Error saving parameters !");
 }
 
-void CheckAddressField(HWND dialog, int controlId)
+// Names, under the field, the rule its text breaks; empty while the text is a usable address.
+void CheckAddressField(HWND dialog, int controlId, int ruleId)
 {
     char text[CHECK_BUFFER_SIZE];
-    memset(text, 0, sizeof text);
-    GetDlgItemTextA(dialog, controlId, text, sizeof text);
-    UINT message = CheckAddressText(text) == ADDR_FIELD_COUNT ? EM_EMPTYUNDOBUFFER : EM_UNDO;
-    SendDlgItemMessageA(dialog, controlId, message, 0, 0);
+    AddrRule rule = ReadAddressField(dialog, controlId, text, sizeof text);
+    char message[ADDR_MESSAGE_SIZE];
+    message[0] = '\0';
+    if (rule != ADDR_USABLE)
+        AddrRuleMessage(message, sizeof message, text, rule);
+    SetDlgItemTextA(dialog, ruleId, message);
 }
 
 INT_PTR CALLBACK AppletDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -147,7 +170,8 @@ INT_PTR CALLBACK AppletDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             SaveAddress(dialog, IDC_ADDRESS);
             return TRUE;
         case IDC_ADDRESS:
-            CheckAddressField(dialog, IDC_ADDRESS);
+            if (HIWORD(wParam) == EN_CHANGE)
+                CheckAddressField(dialog, IDC_ADDRESS, IDC_ADDRESS_RULE);
             return TRUE;
         default:
             return FALSE;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "addr_rule.h"
 #include "config_edge.h"
 
 namespace {
@@ -70,9 +71,11 @@ int WriteConfigAddr(const char* addr)
         memcpy(text, addr, static_cast<const char*>(end) - addr);
     // The reader would replace such a value by the default: better to say now that it was not
     // saved than to let the next start of the service use another terminal.
-    if (end == nullptr || !ConfigAddrIsDotted(text)) {
-        Report(true, "WriteConfigAddr: \"%.*s\" is not a dotted IPv4 address; nothing written",
-               static_cast<int>(CONFIG_ADDR_SIZE - 1), addr);
+    AddrRule rule = JudgeAddr(addr, nullptr);
+    if (end == nullptr || rule != ADDR_USABLE) {
+        char why[ADDR_MESSAGE_SIZE];
+        AddrRuleMessage(why, sizeof why, addr, end == nullptr ? ADDR_TOO_LONG : rule);
+        Report(true, "WriteConfigAddr: %s Nothing written", why);
         return 0;
     }
     HKEY key = nullptr;
@@ -90,4 +93,21 @@ int WriteConfigAddr(const char* addr)
         return 0;
     }
     return 1;
+}
+
+unsigned long ReadConfigCapKB(const char* name)
+{
+    HKEY key = nullptr;
+    if (name == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof value;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    CloseConfigKey(key);
+    char note[CONFIG_NOTE_SIZE];
+    unsigned long kb = ConfigTakeCapKB(name, rc, type, value, size, note, sizeof note);
+    if (note[0] != '\0')
+        Report(true, "ReadConfigCapKB: %s%s", note, kb == 0 ? "; the log's default cap used" : "");
+    return kb;
 }

@@ -26,3 +26,7 @@ int ReadConfigAddr(char* addr);
 // zero-padded after its NUL. 1: written (or no buffer given); 0: the text is not a usable
 // address, the key could not be opened, or the value could not be set.
 int WriteConfigAddr(const char* addr);
+
+// The kilobytes of the log cap stored in the value name (CONFIG_TRACE_CAP_VALUE,
+// CONFIG_CAPTURE_CAP_VALUE), or 0 when the log keeps its default; an unusable value is reported.
+unsigned long ReadConfigCapKB(const char* name);

@@ -7,7 +7,7 @@
 void ConfigReport(bool warning, const char* text)
 {
     if (warning)
-        LogMessage("%s\n", text);
+        WarnMessage("%s\n", text);
     else
         TraceMessage("%s\n", text);
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipv4.h"
+#include "addr_rule.h"
 
 namespace {
 
@@ -41,12 +41,6 @@ __attribute__((format(printf, 3, 4))) void Note(char* note, size_t noteSize, con
 }
 
 }  // namespace
-
-bool ConfigAddrIsDotted(const char* text)
-{
-    uint8_t octets[4];
-    return ParseIPv4(text, octets);
-}
 
 void ConfigSetDefault(char* addr)
 {
@@ -91,11 +85,39 @@ int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* d
     }
     char text[CONFIG_ADDR_SIZE] = {};
     memcpy(text, data, len);
-    if (!ConfigAddrIsDotted(text)) {
-        Note(note, noteSize, "value \"Addr\" of %lu characters is not a dotted IPv4 address: \"%s\"",
-             static_cast<unsigned long>(len), shown);
+    AddrRule rule = JudgeAddr(text, nullptr);
+    if (rule != ADDR_USABLE) {
+        Note(note, noteSize, "value \"Addr\" \"%s\" %s", shown, AddrRuleText(rule));
         return CONFIG_VALUE_BAD;
     }
     memcpy(addr, text, CONFIG_ADDR_SIZE);
     return CONFIG_VALUE_TAKEN;
+}
+
+unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
+                              unsigned long size, char* note, size_t noteSize)
+{
+    if (note != nullptr && noteSize > 0)
+        note[0] = '\0';
+    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+        return 0;
+    if (queryResult != CONFIG_QUERY_OK && queryResult != CONFIG_QUERY_MORE_DATA) {
+        Note(note, noteSize, "value \"%s\" could not be read (error %ld)", name, queryResult);
+        return 0;
+    }
+    if (queryResult == CONFIG_QUERY_MORE_DATA || type != CONFIG_TYPE_DWORD || size != 4) {
+        Note(note, noteSize, "value \"%s\" is of type %lu and %lu bytes, not a number (REG_DWORD)", name, type,
+             size);
+        return 0;
+    }
+    if (value == 0) {
+        Note(note, noteSize, "value \"%s\" is 0, not a size", name);
+        return 0;
+    }
+    if (value > CONFIG_CAP_MAX_KB) {
+        Note(note, noteSize, "value \"%s\" is %lu KB, more than %lu KB; %lu KB used", name, value,
+             CONFIG_CAP_MAX_KB, CONFIG_CAP_MAX_KB);
+        return CONFIG_CAP_MAX_KB;
+    }
+    return value;
 }

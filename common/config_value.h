@@ -26,18 +26,27 @@ enum ConfigValueVerdict {
     CONFIG_VALUE_TAKEN = 1,   // addr now holds the stored text
 };
 
-// True for text that the terminal link can use: the link's own strict dotted IPv4 rule (four
-// decimal fields 0 to 255 of one to three digits, nothing before, between or after).
-bool ConfigAddrIsDotted(const char* text);
-
 // Fills addr (CONFIG_ADDR_SIZE bytes) with the default address text, zero-padded, so that no
 // byte of the buffer is left undefined when it is published later.
 void ConfigSetDefault(char* addr);
 
 // Judges the outcome of one query of the address value: the query's result, the value's type,
 // the bytes it delivered into data (a buffer of CONFIG_ADDR_SIZE bytes) and the size it
-// reported. Only a string that is dotted IPv4 text ending within the buffer is copied into addr
+// reported. Only a string ending within the buffer that is a usable address (addr_rule.h) is
+// copied into addr
 // (NUL-terminated, zero-padded); otherwise addr is left alone and, for an unusable value, note
 // (noteSize bytes, may be none) names what was found.
 int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
                     char* addr, char* note, size_t noteSize);
+
+// The log caps beside the address: REG_DWORD values in kilobytes. A missing value, or one that
+// is unusable, leaves the log's own default (10240 KB); a value above the largest is cut to it.
+constexpr char CONFIG_TRACE_CAP_VALUE[] = "TraceMaxKB";
+constexpr char CONFIG_CAPTURE_CAP_VALUE[] = "CaptureMaxKB";
+constexpr unsigned long CONFIG_CAP_MAX_KB = 1024UL * 1024;  // 1 GB
+constexpr unsigned long CONFIG_TYPE_DWORD = 4;             // REG_DWORD
+
+// Judges one query of a cap value named name: the kilobytes to use, or 0 for the default; note
+// (noteSize bytes, may be none) says what was wrong with a value that is there, "" otherwise.
+unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
+                              unsigned long size, char* note, size_t noteSize);

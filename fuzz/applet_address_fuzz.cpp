@@ -1,36 +1,25 @@
-// Feeds the applet's address checks any text the address field or the registry can hold: as a
-// string, as the field's 19-character read without its NUL, and as a 16-byte buffer without
-// its NUL.
+// Feeds the message the applet shows for an address (under its field and when Save refuses it)
+// any text the field can hand over, any verdict and any room: the message always ends within its
+// buffer, carries no control character, and never reads the text past the rule's reach.
+//
+// Input: byte 0 picks the room (0 to 255), byte 1 the verdict (any value, outside the rules
+// too); the rest is the text, also tried as a 16-byte buffer without its NUL.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "address.h"
+#include "addr_rule.h"
 #include "dotted_model.h"
-#include "ipv4.h"
 
 namespace {
 
-constexpr uint8_t CANARY = 0x99;
-constexpr size_t PARSE_CHARS = 16;
+constexpr char CANARY = 0x5C;
 
 void Check(bool ok)
 {
     if (!ok)
         abort();
-}
-
-// The leading sound fields of what the field shows, up to four.
-int ModelCount(const std::string& text)
-{
-    std::vector<std::string> pieces = SplitDots(text.substr(0, ADDR_CHECK_CHARS));
-    int count = 0;
-    int value = 0;
-    while (count < ADDR_FIELD_COUNT && count < static_cast<int>(pieces.size()) && IsByteField(pieces[count], &value))
-        ++count;
-    return count;
 }
 
 char* HeapCopy(const char* bytes, size_t size)
@@ -40,72 +29,44 @@ char* HeapCopy(const char* bytes, size_t size)
     return block;
 }
 
-void CheckText(const std::string& text)
+void CheckMessage(const char* text, size_t room, AddrRule rule)
 {
-    char* block = HeapCopy(text.c_str(), text.size() + 1);
-    int count = CheckAddressText(block);
-    Check(count == ModelCount(text));
-    // Nothing past the 19 characters the field hands over is looked at.
-    if (text.size() >= ADDR_CHECK_CHARS) {
-        char* cut = HeapCopy(text.c_str(), ADDR_CHECK_CHARS);
-        Check(CheckAddressText(cut) == count);
-        free(cut);
-    }
-
-    uint8_t fields[ADDR_FIELD_COUNT];
-    memset(fields, CANARY, sizeof fields);
-    int parsed = ParseAddressText(block, fields);
-    std::vector<std::string> pieces = SplitDots(text);
-    bool expected = text.size() < PARSE_CHARS && pieces.size() == ADDR_FIELD_COUNT;
-    int values[ADDR_FIELD_COUNT] = {};
-    for (int i = 0; expected && i < ADDR_FIELD_COUNT; ++i)
-        expected = IsByteField(pieces[i], &values[i]);
-    Check(parsed == (expected ? 1 : 0));
-    if (parsed) {
-        Check(count == ADDR_FIELD_COUNT);
-        for (int i = 0; i < ADDR_FIELD_COUNT; ++i) {
-            Check(fields[i] == values[i]);
-            // Each field re-formats to its text once leading zeros are set aside.
-            std::string digits = pieces[i].substr(0, pieces[i].find_first_not_of('0'));
-            std::string rest = pieces[i].substr(digits.size());
-            Check(std::to_string(fields[i]) == (rest.empty() ? "0" : rest));
-        }
+    char* out = static_cast<char*>(malloc(room == 0 ? 1 : room));
+    memset(out, CANARY, room == 0 ? 1 : room);
+    size_t n = AddrRuleMessage(out, room, text, rule);
+    if (room == 0) {
+        Check(n == 0 && out[0] == CANARY);
     } else {
-        for (uint8_t f : fields)
-            Check(f == CANARY);
+        Check(n < room && out[n] == '\0' && strlen(out) == n);
+        for (size_t i = 0; i < n; ++i)
+            Check(out[i] >= 0x20 && out[i] < 0x7F);
     }
-
-    // What the service accepts, the applet shows as the same address.
-    uint8_t strict[4];
-    if (ParseIPv4(block, strict)) {
-        Check(parsed == 1 && memcmp(strict, fields, 4) == 0);
-        Check(FormatDotted(fields) == text);
-    }
-    free(block);
-}
-
-// A 16-byte buffer without its NUL holds no address and is not read past.
-void CheckUnterminated(const char* bytes)
-{
-    char* block = HeapCopy(bytes, PARSE_CHARS);
-    if (memchr(block, '\0', PARSE_CHARS) == nullptr) {
-        uint8_t fields[ADDR_FIELD_COUNT];
-        memset(fields, CANARY, sizeof fields);
-        Check(ParseAddressText(block, fields) == 0);
-        for (uint8_t f : fields)
-            Check(f == CANARY);
-    }
-    free(block);
+    free(out);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const char* text = reinterpret_cast<const char*>(data);
-    CheckText(std::string(text, strnlen(text, size)));
-    if (size >= PARSE_CHARS)
-        CheckUnterminated(text);
-    Check(CheckAddressText(nullptr) == 0);
+    if (size < 2)
+        return 0;
+    size_t room = data[0];
+    AddrRule rule = static_cast<AddrRule>(data[1] % (ADDR_RULE_COUNT + 2));
+    const char* rest = reinterpret_cast<const char*>(data + 2);
+    size_t len = strnlen(rest, size - 2);
+    std::string text(rest, len);
+
+    char* block = HeapCopy(text.c_str(), len + 1);
+    CheckMessage(block, room, rule);
+    CheckMessage(block, ADDR_MESSAGE_SIZE, JudgeAddr(block, nullptr));
+    Check(ModelVerdict(text) == AddrRuleName(JudgeAddr(block, nullptr)));
+    free(block);
+    if (size - 2 >= ADDR_TEXT_MAX + 1) {
+        char* cut = HeapCopy(rest, ADDR_TEXT_MAX + 1);
+        CheckMessage(cut, room, rule);
+        if (memchr(cut, '\0', ADDR_TEXT_MAX + 1) == nullptr)
+            Check(JudgeAddr(cut, nullptr) == ADDR_TOO_LONG);
+        free(cut);
+    }
     return 0;
 }

@@ -24,8 +24,8 @@ void Check(bool ok)
         abort();
 }
 
-// The verdict the rules give: only a string that ends within the buffer and is strict dotted
-// text is taken; a missing value is no fault; anything else is a bad value.
+// The verdict the rules give: only a string that ends within the buffer and is a usable address
+// is taken; a missing value is no fault; anything else is a bad value.
 int Expected(long result, unsigned long type, const uint8_t* data, unsigned long size, std::string* text)
 {
     if (result == CONFIG_QUERY_NOT_FOUND)
@@ -38,8 +38,7 @@ int Expected(long result, unsigned long type, const uint8_t* data, unsigned long
     if (len == CONFIG_ADDR_SIZE)
         return CONFIG_VALUE_BAD;
     text->assign(reinterpret_cast<const char*>(data), len);
-    uint8_t bytes[4];
-    return IsStrictDotted(*text, bytes) ? CONFIG_VALUE_TAKEN : CONFIG_VALUE_BAD;
+    return ModelVerdict(*text) == "ok" ? CONFIG_VALUE_TAKEN : CONFIG_VALUE_BAD;
 }
 
 }  // namespace

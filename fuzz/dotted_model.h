@@ -1,5 +1,5 @@
 // A second, plainly written reading of dotted IPv4 text for the address fuzzers: the text split
-// at its dots, each piece judged on its own.
+// at its dots, each piece judged on its own, and the address rule's verdict from those pieces.
 #pragma once
 
 #include <cstdint>
@@ -57,4 +57,32 @@ inline bool IsStrictDotted(const std::string& text, uint8_t out[4])
         out[i] = static_cast<uint8_t>(v);
     }
     return FormatDotted(out) == text;
+}
+
+// The address rule's verdict by name, the rules taken in their order on the split text.
+inline std::string ModelVerdict(const std::string& text)
+{
+    if (text.empty())
+        return "empty";
+    if (text.size() > 15)
+        return "too-long";
+    for (char c : text)
+        if (c != '.' && (c < '0' || c > '9'))
+            return "not-digit";
+    std::vector<std::string> pieces = SplitDots(text);
+    if (pieces.size() != 4)
+        return "fields";
+    for (const std::string& p : pieces)
+        if (p.empty())
+            return "fields";
+    for (const std::string& p : pieces)
+        if (p.size() > 1 && p[0] == '0')
+            return "leading-zero";
+    int v[4];
+    for (int i = 0; i < 4; ++i)
+        if (!IsByteField(pieces[i], &v[i]))
+            return "above-255";
+    if (v[0] == 0 && v[1] == 0 && v[2] == 0 && v[3] == 0)
+        return "unspecified";
+    return v[0] >= 224 ? "not-host" : "ok";
 }

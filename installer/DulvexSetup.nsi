@@ -96,6 +96,9 @@ Var Tries
 Var PrevState       ; the service's state before this run: 0 when it was not registered
 Var AddrField
 
+; CheckAddr: the terminal address rule, shared with the test of the table of addresses.
+!include "${__FILEDIR__}/addr_rule.nsh"
+
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_WELCOME
 Page custom AddrPageShow AddrPageLeave
@@ -234,15 +237,24 @@ Function ${un}RequireAdmin
     ${EndIf}
 FunctionEnd
 
-; Sets SvcState, SvcExit and SvcSpecific from the service manager.
+; Sets SvcState, SvcExit and SvcSpecific from the service manager. Every register it uses is
+; kept: callers hold a program's output in $R1 across it, to report it.
 Function ${un}QueryService
+    Push $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    Push $R5
+    Push $R6
+    Push $4
     StrCpy $SvcState -1
     StrCpy $SvcExit 0
     StrCpy $SvcSpecific 0
     StrCpy $SvcPid 0
     System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_CONNECT}) p.R1'
     ${If} $R1 P= 0
-        Return
+        Goto done
     ${EndIf}
     System::Call 'advapi32::OpenServiceW(p R1, w "${SERVICE_NAME}", i ${SERVICE_QUERY_STATUS}) p.R2 ?e'
     Pop $R0
@@ -270,6 +282,15 @@ Function ${un}QueryService
         System::Call 'advapi32::CloseServiceHandle(p R2)'
     ${EndIf}
     System::Call 'advapi32::CloseServiceHandle(p R1)'
+done:
+    Pop $4
+    Pop $R6
+    Pop $R5
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
 FunctionEnd
 
 ; A service reports STOPPED before its process has ended, and until then the process still holds
@@ -367,94 +388,6 @@ FunctionEnd
 
 ; ---------------------------------------------------------------------------------------------
 ; The terminal address.
-
-; Judges Addr as a terminal address: four decimal fields 0 to 255 of one to three digits
-; separated by single dots, nothing before, between or after them, no leading zero (the
-; platform's converter reads "010" as octal, so the service refuses it), and the address of one
-; host (not 0.0.0.0, not multicast or above), which is all the service's link accepts.
-; Pushes "" when usable, else the reason.
-Function CheckAddr
-    Push $R0 ; index
-    Push $R1 ; fields done
-    Push $R2 ; value of the field
-    Push $R3 ; its digits
-    Push $R4 ; its first digit
-    Push $R5 ; the character
-    Push $R6 ; value of the first field
-    Push $R7 ; the result
-    StrCpy $R0 0
-    StrCpy $R1 0
-    StrCpy $R6 0
-    StrCpy $R7 "is not a dotted IPv4 address (four numbers 0 to 255 separated by dots)"
-    ${Do}
-        StrCpy $R2 0
-        StrCpy $R3 0
-        StrCpy $R4 ""
-        ${Do}
-            StrCpy $R5 $Addr 1 $R0
-            ${If} $R5 == ""
-            ${OrIf} $R5 == "."
-                ${Break}
-            ${EndIf}
-            ; Only ASCII digits count; the integer read of any other character is 0.
-            IntOp $R8 $R5 + 0
-            ${If} $R5 != "0"
-            ${AndIf} $R8 = 0
-                Goto done
-            ${EndIf}
-            ${If} $R3 >= 3
-                Goto done
-            ${EndIf}
-            ${If} $R3 = 0
-                StrCpy $R4 $R5
-            ${EndIf}
-            IntOp $R2 $R2 * 10
-            IntOp $R2 $R2 + $R8
-            IntOp $R3 $R3 + 1
-            IntOp $R0 $R0 + 1
-        ${Loop}
-        ${If} $R3 = 0
-        ${OrIf} $R2 > 255
-            Goto done
-        ${EndIf}
-        ${If} $R3 > 1
-        ${AndIf} $R4 == "0"
-            StrCpy $R7 "has a leading zero in a field"
-            Goto done
-        ${EndIf}
-        IntOp $R1 $R1 + 1
-        ${If} $R1 = 1
-            StrCpy $R6 $R2
-        ${EndIf}
-        ${If} $R5 == ""
-            ${Break}
-        ${EndIf}
-        ${If} $R1 >= 4
-            Goto done
-        ${EndIf}
-        IntOp $R0 $R0 + 1
-    ${Loop}
-    ${If} $R1 <> 4
-        Goto done
-    ${EndIf}
-    ${If} $R6 >= 224
-    ${OrIf} $Addr == "0.0.0.0"
-        StrCpy $R7 "is not the address of a single host"
-        Goto done
-    ${EndIf}
-    StrCpy $R7 ""
-done:
-    StrCpy $R8 $R7
-    Pop $R7
-    Pop $R6
-    Pop $R5
-    Pop $R4
-    Pop $R3
-    Pop $R2
-    Pop $R1
-    Pop $R0
-    Push $R8
-FunctionEnd
 
 ; Polls until the service leaves the given pending state or the bound runs out.
 ; Stack: the pending state.

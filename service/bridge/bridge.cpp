@@ -231,6 +231,11 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     WSADATA wsa;
     if (ReadConfigAddr(addr) == 0)
         goto done;
+    // The trace file and the capture log take their caps from beside the address.
+    if (unsigned long kb = ReadConfigCapKB(CONFIG_TRACE_CAP_VALUE))
+        SetTraceCap(kb * 1024);
+    if (unsigned long kb = ReadConfigCapKB(CONFIG_CAPTURE_CAP_VALUE))
+        CaptureSetCap(kb * 1024);
 
     result = -2;
     LogMessage("Starting with IP-Addr '%s'\n", addr);

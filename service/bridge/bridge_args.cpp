@@ -33,6 +33,11 @@ const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug)
             continue;
         if (const char* name = MatchOptionPrefix(arg + 1, "logfile="))
             return name;
+        // The usage text's form, "-log <file_name>": the name is the next argument.
+        const char* rest = MatchOptionPrefix(arg + 1, "lo");
+        if (rest != nullptr && FoldCase(rest[0]) == 'g' && rest[1] == '\0' && i + 1 < argc &&
+            argv[i + 1] != nullptr && argv[i + 1][0] != '\0')
+            return argv[i + 1];
     }
     return consoleDebug ? "-" : nullptr;
 }

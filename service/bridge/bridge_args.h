@@ -5,9 +5,9 @@
 // has at least one more character; otherwise none.
 const char* MatchOptionPrefix(const char* text, const char* prefix);
 
-// The trace name chosen by the first "-logfile=NAME" or "/logfile=NAME" argument (the program
-// name included in the search); without one, "-" (standard error) in console debug mode and
-// none otherwise.
+// The trace name chosen by the first "-logfile=NAME" or "/logfile=NAME" argument, or "-log NAME"
+// or "/log NAME" (two arguments), whichever comes first (the program name included in the
+// search); without one, "-" (standard error) in console debug mode and none otherwise.
 const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug);
 
 // Installs the chosen trace and writes the run separator into it.

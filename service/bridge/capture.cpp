@@ -8,6 +8,35 @@
 
 FILE* CaptureFile = nullptr;
 
+namespace {
+
+unsigned long CaptureCap = CAPTURE_CAP_DEFAULT;
+char CaptureName[CAPTURE_NAME_SIZE] = "";
+constexpr size_t CAPTURE_WHY_SIZE = 160;
+
+// One rotation: NAME.1 holds the full log, NAME starts anew; a log that cannot be renamed is
+// emptied instead, so that the cap holds either way.
+void RollCaptureOver()
+{
+    long size = ftell(CaptureFile);
+    if (CaptureCap == 0 || size < 0 || static_cast<unsigned long>(size) < CaptureCap)
+        return;
+    char old[CAPTURE_NAME_SIZE + 2];
+    snprintf(old, sizeof old, "%s.1", CaptureName);
+    fclose(CaptureFile);
+    remove(old);
+    bool renamed = rename(CaptureName, old) == 0;
+    CaptureFile = fopen(CaptureName, "w+");
+    if (renamed)
+        TraceMessage("Capture: %s reached %ld bytes; rolled over to %s\n", CaptureName, size, old);
+    else
+        TraceMessage("Capture: %s reached %ld bytes and could not be renamed; emptied\n", CaptureName, size);
+    if (CaptureFile == nullptr)
+        LogMessage("Capture: %s cannot be opened again; capture log off\n", CaptureName);
+}
+
+}  // namespace
+
 int CaptureFormatName(char* out, size_t size, const char* dir, char separator, const CaptureTime* now)
 {
     int n = snprintf(out, size, "%s%c%04d%02d%02d-%02d%02d%02d.log", dir, separator, now->Year, now->Month, now->Day,
@@ -52,18 +81,26 @@ int CaptureOpenIn(const char* dir)
     struct stat info;
     if (dir == nullptr || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
         return 0;
+    // The service creates and empties files here with its own rights: a folder redirected
+    // elsewhere, or made by just anyone, would have it do so wherever that person chose.
+    char why[CAPTURE_WHY_SIZE];
+    if (CaptureFolderRefused(dir, why, sizeof why)) {
+        WarnMessage("Capture: folder %s %s; capture log off\n", dir, why);
+        return 0;
+    }
     CaptureTime now;
     CaptureNow(&now);
-    char name[CAPTURE_NAME_SIZE];
-    if (CaptureFormatName(name, sizeof name, dir, CAPTURE_PATH_SEPARATOR, &now) < 0)
+    if (CaptureFormatName(CaptureName, sizeof CaptureName, dir, CAPTURE_PATH_SEPARATOR, &now) < 0)
         return 0;
     // "w+": a second run within the same second reuses the name and empties the file; text
     // mode, so every line ends in CR LF on Windows.
-    CaptureFile = fopen(name, "w+");
+    CaptureFile = fopen(CaptureName, "w+");
     return CaptureFile != nullptr ? 1 : 0;
 }
 
 void CaptureOpen() { CaptureOpenIn(CAPTURE_DEBUG_DIR); }
+
+void CaptureSetCap(unsigned long bytes) { CaptureCap = bytes; }
 
 void CaptureWrite(size_t length, const uint8_t* data)
 {
@@ -82,6 +119,7 @@ void CaptureWrite(size_t length, const uint8_t* data)
         return;
     fwrite(line, 1, static_cast<size_t>(n), CaptureFile);
     fflush(CaptureFile);
+    RollCaptureOver();
 }
 
 void CaptureClose()

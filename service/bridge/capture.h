@@ -21,6 +21,10 @@ constexpr size_t CAPTURE_LINE_SIZE = 64 + 600;
 // Longest file name: the directory, a separator, "YYYYMMDD-HHMMSS.log".
 constexpr size_t CAPTURE_NAME_SIZE = 260;
 
+// The log rolls over once a line ends with the file at or past this many bytes: it becomes
+// NAME.1 (replacing an older one), NAME starts anew, and the trace says so.
+constexpr unsigned long CAPTURE_CAP_DEFAULT = 10UL * 1024 * 1024;
+
 // The log's stream, none while the log is off.
 extern FILE* CaptureFile;
 
@@ -32,10 +36,16 @@ struct CaptureTime {
     int Year, Month, Day, Hour, Minute, Second;
 };
 
-// Opens the log in the debug directory when it exists; otherwise the log stays off, silently.
+// Opens the log in the debug directory when it exists; otherwise the log stays off, silently. A
+// directory that anyone could have made to point elsewhere (a reparse point, or one owned by an
+// account other than the system, the administrators or the service's own) leaves the log off
+// with a warning that says why.
 void CaptureOpen();
 // The same in dir; returns 1 when the log is on, 0 when it stays off.
 int CaptureOpenIn(const char* dir);
+
+// Sets the cap of the log file in bytes; 0 leaves it without one.
+void CaptureSetCap(unsigned long bytes);
 
 // One line for a capture record of length bytes at data; nothing when the log is off.
 void CaptureWrite(size_t length, const uint8_t* data);
@@ -54,7 +64,9 @@ int CaptureFormatName(char* out, size_t size, const char* dir, char separator, c
 // line without its text.
 int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data, const CaptureTime* now);
 
-// The platform's part (capture_win.cpp, capture_posix.cpp): the current time, and the
-// separator between directory and file name.
+// The platform's part (capture_win.cpp, capture_posix.cpp): the current time, the separator
+// between directory and file name, and the judgement of the directory: 0 when the service may
+// create files in it, 1 when it refuses it, with the reason in why (size bytes).
 void CaptureNow(CaptureTime* now);
 extern const char CAPTURE_PATH_SEPARATOR;
+int CaptureFolderRefused(const char* dir, char* why, size_t size);

@@ -13,6 +13,10 @@ namespace {
 FILE* TraceSink = nullptr;
 bool Tracing = false;
 bool AtLineStart = true;
+unsigned long TraceCap = TRACE_CAP_DEFAULT;
+// The trace file's name, for its rollover; empty for standard error or a name too long to keep.
+constexpr size_t TRACE_NAME_SIZE = 260;
+char TraceName[TRACE_NAME_SIZE] = "";
 
 constexpr size_t EVENT_TEXT_SIZE = 1024;
 constexpr size_t EVENT_FIRST_SIZE = 4096;
@@ -27,6 +31,42 @@ void InstallSink(FILE* stream)
     TraceSink = stream;
 }
 
+void WriteLineHead()
+{
+    if (TraceSink != stderr) {
+        DiagTime t;
+        DiagNowUtc(&t);
+        fprintf(TraceSink, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second,
+                t.Millisecond);
+    }
+    fprintf(TraceSink, "[0x%08lx-0x%08lx]: ", DiagProcessId(), DiagThreadId());
+}
+
+// One rotation: NAME.1 holds the full file, NAME starts anew. Called under the lock at a line's
+// end. A file that cannot be renamed is emptied instead, so that the cap holds either way.
+void RollTraceOver()
+{
+    long size = ftell(TraceSink);
+    if (TraceName[0] == '\0' || TraceCap == 0 || size < 0 || static_cast<unsigned long>(size) < TraceCap)
+        return;
+    char old[TRACE_NAME_SIZE + 2];
+    snprintf(old, sizeof old, "%s.1", TraceName);
+    fclose(TraceSink);
+    remove(old);
+    bool renamed = rename(TraceName, old) == 0;
+    TraceSink = fopen(TraceName, renamed ? "at+" : "w+");
+    if (TraceSink == nullptr) {
+        Tracing = false;
+        return;
+    }
+    WriteLineHead();
+    if (renamed)
+        fprintf(TraceSink, "Trace: %s reached %ld bytes; rolled over to %s\n", TraceName, size, old);
+    else
+        fprintf(TraceSink, "Trace: %s reached %ld bytes and could not be renamed; emptied\n", TraceName, size);
+    fflush(TraceSink);
+}
+
 // The one writer behind TraceMessage and LogMessage. A line may be built from several pieces:
 // only a piece whose format ends in a line feed ends the line.
 bool TracePiece(const char* format, va_list args)
@@ -34,15 +74,8 @@ bool TracePiece(const char* format, va_list args)
     if (TraceSink == nullptr)
         return false;
     DiagLockEnter();
-    if (AtLineStart) {
-        if (TraceSink != stderr) {
-            DiagTime t;
-            DiagNowUtc(&t);
-            fprintf(TraceSink, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.Year, t.Month, t.Day, t.Hour, t.Minute,
-                    t.Second, t.Millisecond);
-        }
-        fprintf(TraceSink, "[0x%08lx-0x%08lx]: ", DiagProcessId(), DiagThreadId());
-    }
+    if (AtLineStart)
+        WriteLineHead();
     if (format == nullptr) {
         AtLineStart = true;
     } else {
@@ -51,8 +84,11 @@ bool TracePiece(const char* format, va_list args)
         if (len > 0)
             AtLineStart = format[len - 1] == '\n';
     }
-    if (TraceSink != stderr)
+    if (TraceSink != stderr) {
         fflush(TraceSink);
+        if (AtLineStart)
+            RollTraceOver();
+    }
     DiagLockLeave();
     return true;
 }
@@ -69,8 +105,22 @@ bool OpenTrace(const char* name)
     if (stream != nullptr) {
         InstallSink(stream);
         Tracing = true;
+        size_t len = strlen(name);
+        if (stream != stderr && len < sizeof TraceName)
+            memcpy(TraceName, name, len + 1);
+        else
+            TraceName[0] = '\0';
     }
     return Tracing;
+}
+
+void SetTraceCap(unsigned long bytes)
+{
+    if (TraceSink != nullptr)
+        DiagLockEnter();
+    TraceCap = bytes;
+    if (TraceSink != nullptr)
+        DiagLockLeave();
 }
 
 bool TraceMessage(const char* format, ...)
@@ -102,6 +152,28 @@ bool LogMessage(const char* format, ...)
     vsnprintf(text, sizeof text, format ? format : "", args);
     va_end(args);
     ReportServiceEvent(text);
+    return Tracing;
+}
+
+bool WarnMessage(const char* format, ...)
+{
+    if (format == nullptr || (!Tracing && !Detached()))
+        return false;
+    va_list args;
+    if (Tracing) {
+        va_start(args, format);
+        TracePiece(format, args);
+        va_end(args);
+    }
+    char text[EVENT_TEXT_SIZE];
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (IsNtFamily() && !ConsoleDebug) {
+        char first[EVENT_FIRST_SIZE];
+        snprintf(first, sizeof first, "%s warning", ServiceName);
+        DiagWriteEvent(true, EVENT_APP_WARNING, first, text);
+    }
     return Tracing;
 }
 

@@ -10,8 +10,18 @@ extern bool ConsoleDebug;
 // opened for appending. Returns whether tracing is on.
 bool OpenTrace(const char* name);
 
+// A trace file rolls over once a line ends with the file at or past this many bytes: it becomes
+// NAME.1 (replacing an older one) and a new NAME starts with a line that says so.
+constexpr unsigned long TRACE_CAP_DEFAULT = 10UL * 1024 * 1024;
+
+// Sets the cap of the trace file in bytes; 0 leaves the file without one. Standard error has none.
+void SetTraceCap(unsigned long bytes);
+
 // Trace only.
 bool TraceMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Trace, and a warning record in the event log when the process runs detached: for what the
+// operator must act on.
+bool WarnMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Trace, and an event record when the process runs detached from a console.
 bool LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // A labelled system error code with its text.

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "addr_rule.h"
 #include "byte_order.h"
 #include "debug.h"
-#include "ipv4.h"
 #include "link_socket.h"
 #include "link_wrap.h"
 #include "terminal_internal.h"
@@ -181,9 +181,11 @@ int TerminalInitPorts(const char* name, const char* addr, uint16_t localPort, ui
         return 0;
     }
     // The platform's conversion turns a bad text into 255.255.255.255: payment data to the LAN.
-    if (!ParseIPv4(addr, ip) || !IsHostIPv4(ip)) {
-        LogMessage("TerminalInit: '%s': terminal address '%.16s' is not the dotted IPv4 address of a host\n", name,
-                   addr ? addr : "");
+    AddrRule rule = JudgeAddr(addr, ip);
+    if (rule != ADDR_USABLE) {
+        char why[ADDR_MESSAGE_SIZE];
+        AddrRuleMessage(why, sizeof why, addr, rule);
+        LogMessage("TerminalInit: '%s': %s\n", name, why);
         return 0;
     }
     if ((err = LinkSocketOpen(&s)) != 0) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "addr_rule.h"
 #include "config.h"
 #include "ident.h"
 #include "resource.h"
@@ -354,15 +355,15 @@ TEST_F(AppletDialog, StateFollowsTheStatusBlock)
 }
 
 // The real DulvexSrv.exe in console mode (its path in DULVEX_SRV) publishes the block that the
-// dialog follows: its own pid and the configured address.
+// dialog follows: its own pid and the address it uses. The stored 0.0.0.0 breaks the address
+// rule: the service runs on the fallback 127.0.0.1, and that is the address the dialog shows.
 TEST_F(AppletDialog, StateFollowsTheRealService)
 {
     const char* srv = getenv("DULVEX_SRV");
     if (srv == nullptr || *srv == '\0')
         GTEST_SKIP() << "DULVEX_SRV not set";
     ASSERT_EQ(0, ReadIdent(nullptr, nullptr)) << "a status block exists already";
-    char addr[CONFIG_ADDR_SIZE] = "127.0.0.1";
-    ASSERT_EQ(1, WriteConfigAddr(addr));
+    Store("0.0.0.0");
     Open(&Dialog);
     EXPECT_EQ(NOT_RUNNING, ItemText(Dialog.Dialog, IDC_STATE_TEXT));
 
@@ -445,13 +446,21 @@ TEST_F(AppletDialog, FieldShowsTheStoredAddressOrTheDefault)
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
 
-    Unstore();
-    Open(&Dialog);
-    unsigned a, b, c, d;
+    // A stored value that breaks the address rule is not shown: the field holds the default the
+    // service uses in its place.
+    for (const char* stored : {"", "0.0.0.0", "224.0.0.1"}) {
+        SCOPED_TRACE(stored);
+        if (stored[0] == '\0')
+            Unstore();
+        else
+            Store(stored);
+        Open(&Dialog);
+        unsigned a, b, c, d;
     ASSERT_EQ(4, sscanf(CONFIG_DEFAULT_ADDR, "%u.%u.%u.%u", &a, &b, &c, &d));
-    EXPECT_EQ(static_cast<DWORD>(MAKEIPADDRESS(a, b, c, d)), FieldAddress(Dialog.Dialog));
-    Click(Dialog.Dialog, IDOK);
-    EXPECT_EQ(0, Finish(&Dialog));
+        EXPECT_EQ(static_cast<DWORD>(MAKEIPADDRESS(a, b, c, d)), FieldAddress(Dialog.Dialog));
+        Click(Dialog.Dialog, IDOK);
+        EXPECT_EQ(0, Finish(&Dialog));
+    }
 }
 
 TEST_F(AppletDialog, SaveWritesSixteenBytesAndKeepsTheDialogOpen)
@@ -492,78 +501,91 @@ TEST_F(AppletDialog, OkAloneDoesNotSave)
 }
 
 // The field's own window procedure is replaced so that the test chooses the text the dialog
-// reads from it and sees which edit message the dialog answers with.
+// reads from it.
 WNDPROC FieldProc = nullptr;
 const char* FieldText = "";
-volatile LONG Undos = 0;
-volatile LONG Empties = 0;
 
 LRESULT CALLBACK FakeField(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_GETTEXT: {
-        auto* out = reinterpret_cast<char*>(lParam);
-        size_t n = strlen(FieldText);
-        if (wParam == 0)
-            return 0;
-        if (n > wParam - 1)
-            n = wParam - 1;
-        memcpy(out, FieldText, n);
-        out[n] = '\0';
-        return static_cast<LRESULT>(n);
-    }
-    case EM_UNDO:
-        InterlockedIncrement(&Undos);
-        return TRUE;
-    case EM_EMPTYUNDOBUFFER:
-        InterlockedIncrement(&Empties);
-        return 0;
-    default:
+    if (message != WM_GETTEXT)
         return CallWindowProcA(FieldProc, w, message, wParam, lParam);
-    }
+    auto* out = reinterpret_cast<char*>(lParam);
+    size_t n = strlen(FieldText);
+    if (wParam == 0)
+        return 0;
+    if (n > wParam - 1)
+        n = wParam - 1;
+    memcpy(out, FieldText, n);
+    out[n] = '\0';
+    return static_cast<LRESULT>(n);
 }
 
-TEST_F(AppletDialog, IncompleteAddressIsUndoneAndCompleteOneKept)
+std::string RuleMessage(const std::string& text, AddrRule rule)
 {
+    char message[ADDR_MESSAGE_SIZE];
+    AddrRuleMessage(message, sizeof message, text.c_str(), rule);
+    return rule == ADDR_USABLE ? std::string() : std::string(message);
+}
+
+// Every case of the table of addresses: the line under the field names the rule it breaks.
+TEST_F(AppletDialog, FieldNamesTheRuleEachCaseBreaks)
+{
+    FILE* table = fopen(ADDR_TABLE_PATH, "rb");
+    ASSERT_NE(nullptr, table) << ADDR_TABLE_PATH;
     Open(&Dialog);
     HWND field = GetDlgItem(Dialog.Dialog, IDC_ADDRESS);
     ASSERT_NE(nullptr, field);
     FieldProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FakeField)));
     ASSERT_NE(nullptr, FieldProc);
-
-    const struct {
-        const char* Text;
-        bool Complete;
-    } cases[] = {
-        {"10.0.0.1", true},
-        {"255.255.255.255", true},
-        {"1.2.3.4.5", true},
-        {"10.0.0", false},
-        {"10..0.1", false},
-        {"10.0.0.256", false},
-        {"10.0.0.4294967297", false},  // wraps to 1 in 32 bits
-        {"", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Text);
-        FieldText = c.Text;
-        Undos = 0;
-        Empties = 0;
-        SendMessageA(Dialog.Dialog, WM_COMMAND, MAKEWPARAM(IDC_ADDRESS, EN_CHANGE),
-                     reinterpret_cast<LPARAM>(field));
-        EXPECT_EQ(c.Complete ? 0 : 1, Undos);
-        EXPECT_EQ(c.Complete ? 1 : 0, Empties);
+    char line[256];
+    int cases = 0;
+    while (fgets(line, sizeof line, table) != nullptr) {
+        std::string row(line);
+        while (!row.empty() && (row.back() == '\n' || row.back() == '\r'))
+            row.pop_back();
+        size_t tab = row.rfind('\t');
+        if (row.empty() || row[0] == '#' || tab == std::string::npos)
+            continue;
+        std::string text = row.substr(0, tab);
+        AddrRule want = AddrRuleFromName(row.substr(tab + 1).c_str());
+        SCOPED_TRACE(row);
+        FieldText = text.c_str();
+        SendMessageA(Dialog.Dialog, WM_COMMAND, MAKEWPARAM(IDC_ADDRESS, EN_CHANGE), reinterpret_cast<LPARAM>(field));
+        EXPECT_EQ(RuleMessage(text, want), ItemText(Dialog.Dialog, IDC_ADDRESS_RULE));
+        ++cases;
     }
+    fclose(table);
+    EXPECT_GE(cases, 50);
     SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FieldProc));
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
 }
 
-TEST_F(AppletDialog, RefusedSaveShowsAnErrorAndKeepsTheDialogOpen)
+// Clicks Save and expects a box that says text, over a dialog that stays open.
+void ExpectRefusedSave(HWND dialog, HANDLE thread, const std::string& text)
 {
-    // The common code refuses to store text that is not an address, as it refuses when the
-    // key cannot be opened: the dialog reports either refusal the same way.
+    // Posted: the box is modal within the dialog's handling of the command.
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SAVE)));
+    HWND box = WaitForVisibleWindow(APPLET_BOX_CAPTION);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(dialog, GetWindow(box, GW_OWNER));
+    std::vector<std::string> texts;
+    EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
+    bool found = false;
+    for (const auto& t : texts)
+        found = found || t == text;
+    EXPECT_TRUE(found) << "no \"" << text << "\" in the box";
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    for (int waited = 0; IsWindow(box) && waited < WINDOW_WAIT_MS; waited += POLL_MS)
+        Sleep(POLL_MS);
+    EXPECT_FALSE(IsWindow(box));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(thread, 0));
+}
+
+TEST_F(AppletDialog, RefusedSaveNamesTheRuleAndKeepsTheDialogOpen)
+{
     Store("10.0.0.1");
     Open(&Dialog);
     HWND field = GetDlgItem(Dialog.Dialog, IDC_ADDRESS);
@@ -571,25 +593,23 @@ TEST_F(AppletDialog, RefusedSaveShowsAnErrorAndKeepsTheDialogOpen)
         SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FakeField)));
     ASSERT_NE(nullptr, FieldProc);
     FieldText = "300.1.2.3";
-    // Posted: the box is modal within the dialog's handling of the command.
-    PostMessageA(Dialog.Dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(Dialog.Dialog, IDC_SAVE)));
-    HWND box = WaitForVisibleWindow(APPLET_BOX_CAPTION);
-    ASSERT_NE(nullptr, box);
-    EXPECT_EQ(Dialog.Dialog, GetWindow(box, GW_OWNER));
-    std::vector<std::string> texts;
-    EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts));
-    bool found = false;
-    for (const auto& t : texts)
-        found = found || t == "Error saving parameters !";
-    EXPECT_TRUE(found);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    for (int waited = 0; IsWindow(box) && waited < WINDOW_WAIT_MS; waited += POLL_MS)
-        Sleep(POLL_MS);
-    EXPECT_FALSE(IsWindow(box));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(Dialog.Thread, 0));
+    ExpectRefusedSave(Dialog.Dialog, Dialog.Thread,
+                      "The terminal address \"300.1.2.3\" has a number above 255. Nothing was saved.");
     ExpectStored("10.0.0.1", __LINE__);
     SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FieldProc));
+
+    // A cleared field is no address, and the service could not use 0.0.0.0 either.
+    SendMessageA(field, IPM_CLEARADDRESS, 0, 0);
+    ExpectRefusedSave(Dialog.Dialog, Dialog.Thread, "The terminal address \"\" is empty. Nothing was saved.");
+    ExpectStored("10.0.0.1", __LINE__);
+    SetField(Dialog.Dialog, 0, 0, 0, 0);
+    ExpectRefusedSave(Dialog.Dialog, Dialog.Thread,
+                      "The terminal address \"0.0.0.0\" is 0.0.0.0, which names no host. Nothing was saved.");
+    SetField(Dialog.Dialog, 239, 1, 2, 3);
+    ExpectRefusedSave(Dialog.Dialog, Dialog.Thread,
+                      "The terminal address \"239.1.2.3\" is 224.0.0.0 or above (multicast or broadcast), not one "
+                      "host. Nothing was saved.");
+    ExpectStored("10.0.0.1", __LINE__);
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
 }

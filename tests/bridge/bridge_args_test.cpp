@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +39,40 @@ TEST(TraceNameFromArgs, FirstMatchAfterDashOrSlashWins)
     char* programItself[] = {self};
     EXPECT_STREQ("prog.log", TraceNameFromArgs(1, programItself, false)) << "the program name is searched too";
     EXPECT_EQ(nullptr, TraceNameFromArgs(0, nullptr, false));
+}
+
+// The usage text announces "-log <file_name>": that form works beside "-logfile=NAME".
+TEST(TraceNameFromArgs, LogWithTheNameAsTheNextArgument)
+{
+    const struct {
+        std::vector<std::string> Args;
+        const char* Name;  // nullptr: none chosen
+    } cases[] = {
+        {{"DulvexSrv.exe", "-debug", "-log", "trace.log"}, "trace.log"},
+        {{"DulvexSrv.exe", "/LOG", "c:\\t.log"}, "c:\\t.log"},
+        {{"DulvexSrv.exe", "-log", "a.log", "-logfile=b.log"}, "a.log"},
+        {{"DulvexSrv.exe", "-logfile=b.log", "-log", "a.log"}, "b.log"},
+        {{"DulvexSrv.exe", "-log", "-"}, "-"},
+        {{"DulvexSrv.exe", "-log"}, nullptr},
+        {{"DulvexSrv.exe", "-log", "", "-log", "c.log"}, "c.log"},
+        {{"DulvexSrv.exe", "-logs", "a.log"}, nullptr},
+        {{"DulvexSrv.exe", "-lo", "a.log"}, nullptr},
+        {{"DulvexSrv.exe", "log", "a.log"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> copy = c.Args;
+        std::vector<char*> argv;
+        for (std::string& a : copy)
+            argv.push_back(&a[0]);
+        const char* got = TraceNameFromArgs(static_cast<unsigned>(argv.size()), argv.data(), false);
+        std::string shown;
+        for (const std::string& a : c.Args)
+            shown += " '" + a + "'";
+        if (c.Name == nullptr)
+            EXPECT_EQ(nullptr, got) << shown;
+        else
+            EXPECT_STREQ(c.Name, got) << shown;
+    }
 }
 
 }  // namespace

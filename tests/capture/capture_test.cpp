@@ -1,10 +1,12 @@
 // Capture lines from records, and the log file in a directory of the test's own (natively and
 // under Wine); under Wine also the real debug directory.
 #include "capture.h"
+#include "debug.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -201,6 +207,77 @@ TEST_F(CaptureFileTest, LogStaysOffWithoutADirectory)
     CaptureWrite(length, record.get());
     EXPECT_EQ(1u, Files().size());
 }
+
+TEST_F(CaptureFileTest, LogRollsOverToDotOneAtItsCap)
+{
+    CaptureSetCap(300);
+    ASSERT_EQ(1, CaptureOpenIn(Dir.string().c_str()));
+    std::string name = Files()[0].string();
+    size_t length;
+    for (int i = 0; i < 40; ++i) {
+        auto record = Record(0, 0, "record " + std::to_string(100 + i), &length);
+        CaptureWrite(length, record.get());
+    }
+    CaptureSetCap(CAPTURE_CAP_DEFAULT);
+    ASSERT_EQ(2u, Files().size()) << "the log and one older file";
+    std::string now = Contents(name);
+    std::string before = Contents(name + ".1");
+    EXPECT_NE(std::string::npos, now.find("record 139" + kEol));
+    EXPECT_EQ(std::string::npos, before.find("record 100")) << "only one older file is kept";
+    EXPECT_GE(before.size(), 300u);
+    EXPECT_LT(before.size(), 300u + 60);
+    EXPECT_EQ(kEol, before.substr(before.size() - kEol.size()));
+}
+
+// The folder is refused when it leads elsewhere: nothing is created behind it.
+TEST_F(CaptureFileTest, LinkedFolderIsRefused)
+{
+#ifdef _WIN32
+    // Wine shows a Unix symbolic link as a reparse point; the wrapper script makes one.
+    const char* link = getenv("DULVEX_CAPTURE_LINK");
+    if (link == nullptr)
+        GTEST_SKIP() << "DULVEX_CAPTURE_LINK not set";
+    fs::path target = fs::path(link).parent_path() / "target";
+    fs::path linked = link;
+#else
+    fs::path target = Dir / "target";
+    fs::path linked = Dir / "link";
+    fs::create_directories(target);
+    fs::create_directory_symlink(target, linked);
+#endif
+    // The warning names the folder and why; it goes to the trace (and the event log when detached).
+    fs::path trace = Dir / "trace.txt";
+    ASSERT_TRUE(OpenTrace(trace.string().c_str()));
+    EXPECT_EQ(0, CaptureOpenIn(linked.string().c_str()));
+    OpenTrace("-");
+    EXPECT_EQ(nullptr, CaptureFile);
+    EXPECT_TRUE(fs::is_empty(target));
+#ifdef _WIN32
+    const std::string why = " is a reparse point (a junction or symbolic link); capture log off";
+#else
+    const std::string why = " is a symbolic link; capture log off";
+#endif
+    std::string text = Contents(trace);
+    EXPECT_NE(std::string::npos, text.find("Capture: folder " + linked.string() + why)) << text;
+    // The folder itself is fine.
+    EXPECT_EQ(1, CaptureOpenIn(target.string().c_str()));
+    CaptureClose();
+    for (const auto& e : fs::directory_iterator(target))
+        fs::remove(e.path());
+}
+
+#ifndef _WIN32
+TEST_F(CaptureFileTest, FolderOfAnotherAccountIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give the folder away";
+    fs::path other = Dir / "other";
+    fs::create_directories(other);
+    ASSERT_EQ(0, chown(other.string().c_str(), 65534, 65534));
+    EXPECT_EQ(0, CaptureOpenIn(other.string().c_str()));
+    EXPECT_TRUE(fs::is_empty(other));
+}
+#endif
 
 #ifdef _WIN32
 TEST(CaptureDebugDirectory, LogIsKeptInTheFixedDirectoryWhenItExists)

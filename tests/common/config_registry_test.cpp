@@ -102,7 +102,11 @@ TEST_F(ConfigRegistry, UnusableValuesGiveTheDefaultAndAWarning)
         // Wine reports a string stored without its NUL as one byte longer; Windows may hand over
         // the 16 bytes without one. Either way the value is unusable.
         {REG_SZ, "1111111111111111", 16, nullptr},
-        {REG_SZ, "terminal", 9, "value \"Addr\" of 8 characters is not a dotted IPv4 address: \"terminal\""},
+        {REG_SZ, "terminal", 9, "value \"Addr\" \"terminal\" holds a character other than digits and dots"},
+        // What the links refuse is never handed to them: the service runs on the default.
+        {REG_SZ, "0.0.0.0", 8, "value \"Addr\" \"0.0.0.0\" is 0.0.0.0, which names no host"},
+        {REG_SZ, "224.0.0.1", 10,
+         "value \"Addr\" \"224.0.0.1\" is 224.0.0.0 or above (multicast or broadcast), not one host"},
         {REG_BINARY, "10.1.2.3", 9, "value \"Addr\" is of type 3, not a string (REG_SZ)"},
     };
     for (const Case& c : cases) {
@@ -138,11 +142,34 @@ TEST_F(ConfigRegistry, WriteRefusesTextThatIsNoAddress)
     ASSERT_EQ(1, WriteConfigAddr("10.1.2.3"));
     const char noNul[CONFIG_ADDR_SIZE] = {'1', '0', '.', '1', '.', '2', '.', '3', '3', '3',
                                           '3', '3', '3', '3', '3', '3'};
-    for (const char* bad : {"1.2.3", "", "1.2.3.4 ", noNul}) {
+    for (const char* bad : {"1.2.3", "", "1.2.3.4 ", noNul, "0.0.0.0", "255.255.255.255", "224.0.0.1"}) {
         EXPECT_EQ(0, WriteConfigAddr(bad));
         EXPECT_EQ(Bytes16("10.1.2.3\0\0\0\0\0\0\0"), GetRawValue().Bytes) << "the stored value stays";
     }
-    EXPECT_NE(std::string::npos, Trace().find("WriteConfigAddr: \"1.2.3\" is not a dotted IPv4 address; nothing written\n"))
+    EXPECT_NE(std::string::npos,
+              Trace().find("WriteConfigAddr: The terminal address \"1.2.3\" is not four numbers separated by single "
+                           "dots. Nothing written\n"))
+        << Trace();
+    EXPECT_NE(std::string::npos,
+              Trace().find("WriteConfigAddr: The terminal address \"0.0.0.0\" is 0.0.0.0, which names no host. "
+                           "Nothing written\n"))
+        << Trace();
+}
+
+// The log caps beside the address: kilobytes as REG_DWORD, the default for anything else.
+TEST_F(ConfigRegistry, LogCapsAreReadBesideTheAddress)
+{
+    EXPECT_EQ(0ul, ReadConfigCapKB(CONFIG_TRACE_CAP_VALUE)) << "no key: the default";
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, &key));
+    DWORD kb = 64;
+    RegSetValueExA(key, CONFIG_TRACE_CAP_VALUE, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kb), sizeof kb);
+    RegSetValueExA(key, CONFIG_CAPTURE_CAP_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>("64"), 3);
+    RegCloseKey(key);
+    EXPECT_EQ(64ul, ReadConfigCapKB(CONFIG_TRACE_CAP_VALUE));
+    EXPECT_EQ(0ul, ReadConfigCapKB(CONFIG_CAPTURE_CAP_VALUE));
+    EXPECT_NE(std::string::npos, Trace().find("ReadConfigCapKB: value \"CaptureMaxKB\" is of type 1 and 3 bytes, not a "
+                                              "number (REG_DWORD); the log's default cap used\n"))
         << Trace();
 }
 

@@ -16,5 +16,9 @@ expect 'DulvexService error: 5'
 expect 'probe warning 2'
 expect '0x0004,0x0000,0x40020101'
 expect '0x0002,0x0000,0x80020102'
+expect 'DulvexService warning'
+expect 'probe notice 3'
+warnings=$(grep -F 'ReportEventA' "$out" | grep -cF -- '0x0002,0x0000,0x80020102')
+[ "$warnings" -eq 2 ] || { echo "warning records: $warnings, not 2"; fail=1; }
 [ $fail -eq 0 ] || { echo "--- wine debug output:"; grep -iE 'eventlog|advapi' "$out" | head -40; }
 exit $fail

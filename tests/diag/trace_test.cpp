@@ -77,6 +77,44 @@ TEST(Trace, LogErrorWithoutSystemTextUsesPlaceholder)
         << text;
 }
 
+// A small cap: the file rolls over to NAME.1 at the end of the line that reaches it, only one
+// older file is kept, and the new file starts with a line that says so.
+TEST(Trace, FileRollsOverToDotOneAtItsCap)
+{
+    const std::string path = ::testing::TempDir() + "dulvex_trace_cap.log";
+    const std::string old = path + ".1";
+    remove(path.c_str());
+    remove(old.c_str());
+    ASSERT_TRUE(OpenTrace(path.c_str()));
+    const unsigned long cap = 400;
+    SetTraceCap(cap);
+    for (int i = 0; i < 30; ++i) {
+        TraceMessage("line %02d in ", i);
+        TraceMessage("two pieces\n");
+    }
+    TraceMessage("last line\n");
+    SetTraceCap(TRACE_CAP_DEFAULT);
+    std::string now = ReadAll(path);
+    std::string before = ReadAll(old);
+    EXPECT_EQ(std::string::npos, before.find("line 00")) << "only one older file is kept";
+    EXPECT_NE(std::string::npos, (before + now).find("line 29 in two pieces\n"));
+    EXPECT_NE(std::string::npos, now.find("last line\n")) << now;
+    // Each file holds whole lines only, and the older one its cap and less than one more line.
+    for (const std::string* text : {&now, &before}) {
+        ASSERT_FALSE(text->empty());
+        EXPECT_EQ('\n', text->back());
+    }
+    std::ifstream in(old, std::ios::binary | std::ios::ate);
+    long size = static_cast<long>(in.tellg());
+    EXPECT_GE(size, static_cast<long>(cap));
+    EXPECT_LT(size, static_cast<long>(cap) + 100);
+    std::string first = before.substr(0, before.find('\n'));
+    EXPECT_NE(std::string::npos, first.find("]: Trace: " + path + " reached ")) << first;
+    EXPECT_NE(std::string::npos, first.find(" bytes; rolled over to " + old)) << first;
+    EXPECT_EQ(0u, now.find(now.substr(0, now.find('\n'))));
+    EXPECT_NE(std::string::npos, now.substr(0, now.find('\n')).find("rolled over to " + old));
+}
+
 TEST(Trace, StandardErrorLinesHaveIdsButNoTime)
 {
     ::testing::internal::CaptureStderr();

@@ -71,6 +71,21 @@ expect_grep "$E2E_WORK/trace.log" "' bind() '" "the failing call is named"
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
 
+# A stored address the links cannot use: the service runs on the fallback and says why.
+mv "$E2E_WORK/trace.log" "$E2E_WORK/trace-fail.log"
+wine_quiet reg add 'HKLM\Software\Varnok\PaymentTermService' /v Addr /t REG_SZ /d 0.0.0.0 /f
+wine_quiet net start DulvexService
+if wait_state RUNNING 20; then pass "unusable stored address: RUNNING"; else fail "unusable stored address: $(sc_query)"; fi
+e2e_wait_trace "Starting with IP-Addr '127.0.0.1'" 10 && pass "unusable stored address: the fallback is used" ||
+    fail "no start with 127.0.0.1 in the trace"
+expect_grep "$E2E_WORK/trace.log" \
+    'ReadConfigAddr: value "Addr" "0.0.0.0" is 0.0.0.0, which names no host; default address 127.0.0.1 used' \
+    "unusable stored address: the warning names the value and the rule"
+sleep 1
+[ "$(state_of)" = "RUNNING" ] && pass "unusable stored address: keeps running" || fail "ended: $(sc_query)"
+wine_quiet net stop DulvexService
+wait_state STOPPED 20
+
 $DULVEX_WINE "$SRV" -remove </dev/null >"$E2E_WORK/remove.out" 2>&1
 rc=$?
 [ $rc -eq 0 ] && pass "-remove exits 0" || fail "-remove exit code $rc"

@@ -77,6 +77,7 @@ cleanup() {
     # An auto-start service would start again with this prefix's next server.
     wine sc stop DulvexService >/dev/null 2>&1 </dev/null
     wine sc delete DulvexService >/dev/null 2>&1 </dev/null
+    wine sc delete DvxSquatter >/dev/null 2>&1 </dev/null
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
     if [ "$failures" -eq 0 ]; then
@@ -166,6 +167,18 @@ check "bad addresses: no service" "absent (1060)" "$(probe service)"
 check "bad addresses: no address value" "absent key" "$(probe addr)"
 check "bad addresses: no Add/Remove entry" "absent" "$(probe entry)"
 check_absent "bad addresses: no program folder" "$makerdir"
+
+# --- A registration that fails is reported in the program's own words ----------------------
+# Another service that shows our service's name as its display name makes CreateService fail.
+w sc create DvxSquatter binpath= 'C:\nothing.exe' displayname= DulvexService >/dev/null
+setup /ADDR=127.0.0.2
+check "failed registration: exit code" 2 $?
+check_match "failed registration: the program's output in the message" \
+    "Installation failed: the service could not be registered: CreateService failed - " "$(tr -d '\r' <"$log")"
+w sc delete DvxSquatter >/dev/null
+check "failed registration: no service" "absent (1060)" "$(probe service)"
+check_absent "failed registration: no program folder" "$makerdir"
+check "failed registration: no address value" "absent key" "$(probe addr)"
 
 # --- First installation ---------------------------------------------------------------------
 setup /ADDR=127.0.0.2
@@ -305,7 +318,7 @@ if [ -n "${DISPLAY:-}" ] && [ -f "$ui_driver" ]; then
     check "interactive: pages" "ok installer window
 ok welcome page
 ok address page
-refusal: \"127.0.0.300\" is not a dotted IPv4 address (four numbers 0 to 255 separated by dots).
+refusal: \"127.0.0.300\" has a number above 255.
 ok wrong address refused with a message
 ok address page kept after the refusal
 ok folder page

@@ -8,15 +8,27 @@ Terminal* const UNTOUCHED = reinterpret_cast<Terminal*>(static_cast<uintptr_t>(0
 
 TEST(TerminalInit, RefusesAnAddressThatIsNotOneHost)
 {
-    const char* bad[] = {"terminal.local", "192.168.1.300", "", "10.0.0", "10.0.0.1 ", "255.255.255.255",
-                         "0.0.0.0", "239.1.2.3"};
+    // The trace names the rule each breaks, in the one rule's own words.
+    const struct {
+        const char* Addr;
+        const char* Rule;
+    } bad[] = {
+        {"terminal.local", "holds a character other than digits and dots"},
+        {"192.168.1.300", "has a number above 255"},
+        {"", "is empty"},
+        {"10.0.0", "is not four numbers separated by single dots"},
+        {"10.0.0.1 ", "holds a character other than digits and dots"},
+        {"255.255.255.255", "is 224.0.0.0 or above (multicast or broadcast), not one host"},
+        {"0.0.0.0", "is 0.0.0.0, which names no host"},
+        {"239.1.2.3", "is 224.0.0.0 or above (multicast or broadcast), not one host"},
+    };
     TakeTrace();
-    for (const char* addr : bad) {
+    for (const auto& c : bad) {
         Terminal* out = UNTOUCHED;
-        EXPECT_EQ(0, TerminalInit("Master", addr, 0, &out)) << addr;
+        EXPECT_EQ(0, TerminalInit("Master", c.Addr, 0, &out)) << c.Addr;
         EXPECT_EQ(UNTOUCHED, out);
-        std::string expected = std::string("TerminalInit: 'Master': terminal address '") + addr +
-                               "' is not the dotted IPv4 address of a host";
+        std::string expected = std::string("TerminalInit: 'Master': The terminal address \"") + c.Addr + "\" " +
+                               c.Rule + ".";
         EXPECT_EQ(std::vector<std::string>{expected}, TakeTrace());
     }
     Terminal* out = UNTOUCHED;
