@@ -106,6 +106,14 @@ bool DataFrameFits(const Terminal* t, const uint8_t* d, int size)
     return true;
 }
 
+// The same bytes from the number on: the flag byte is left out, since the copy sent in answer to
+// a resync NAK differs from the original only there.
+bool IsLastAccepted(const Terminal* t, const uint8_t* d, int size)
+{
+    return t->LastLen != 0 && t->LastLen == static_cast<uint32_t>(size) &&
+           memcmp(t->Last + 1, d + 1, t->LastLen - 1) == 0;
+}
+
 int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
 {
     uint8_t flags = d[0];
@@ -115,8 +123,15 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
     // FLAG_SYNC answers our resync NAK. Honoured on any other frame (a copy doubled or held back
     // by the network, or the answer to an earlier NAK), it would pull RecvSeq back onto a frame
     // already delivered: the command would run twice and the frame after it be rejected.
-    if ((flags & FLAG_SYNC) && t->ResyncAsked && seq == t->ResyncSeq)
+    if ((flags & FLAG_SYNC) && t->ResyncAsked && seq == t->ResyncSeq) {
         t->RecvSeq = seq;
+    } else if ((flags & FLAG_SYNC) && SeqIsPrevious(seq, t->RecvSeq) && !IsLastAccepted(t, d, size)) {
+        // The number accepted last with other bytes: a terminal that restarted after one frame
+        // sends its first frame so. Taken for the previous one, it would be acknowledged and lost.
+        TraceMessage("'%s': TerminalRecv: sync frame 0x%02x is not a copy of the frame accepted last, taken as new\n",
+                     t->Name, seq);
+        t->RecvSeq = seq;
+    }
     if (seq != t->RecvSeq) {
         if (SeqIsPrevious(seq, t->RecvSeq)) {
             // Its ACK was lost: acknowledge again, deliver once.
@@ -134,6 +149,8 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
     TerminalSendLink(t, FLAG_ACK, seq);
     t->RecvSeq = SeqNext(t->RecvSeq);
     t->ResyncAsked = 0;
+    t->LastLen = static_cast<uint32_t>(size);
+    memcpy(t->Last, d, t->LastLen);
 
     uint32_t length = GetU16(d + 2);
     pkt->Cmd = GetU16(d + 4);

@@ -57,11 +57,15 @@ struct Terminal {
     Slot Slots[SLOT_COUNT];
     uint8_t SendSeq;  // number of the frame in flight, or of the next one to start
     uint8_t RecvSeq;  // number expected in the terminal's next data frame
-    // FLAG_SYNC in a data frame is honoured only for the number that our last resync NAK named,
-    // and only until the next frame is accepted: a late or doubled copy of a sync frame is judged
-    // by its number like any other frame, so it is never delivered a second time.
+    // FLAG_SYNC in a data frame is honoured for the number that our last resync NAK named, until
+    // the next frame is accepted, and under the number accepted last when the bytes are not those
+    // of the frame accepted last. Otherwise a late or doubled copy of a sync frame is judged by its
+    // number like any other frame, so it is never delivered a second time.
     uint8_t ResyncAsked;  // 1 from our resync NAK until a data frame is accepted
     uint8_t ResyncSeq;    // the number that NAK named
+    // The datagram accepted last; 0 bytes until a frame is accepted.
+    uint32_t LastLen;
+    uint8_t Last[FRAME_SIZE];
 };
 
 // Creates the link for one application: a UDP socket bound to port on every local address and
