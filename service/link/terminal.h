@@ -84,9 +84,15 @@ int SlotPop(Terminal* t);
 
 void TimeStamp(struct TimeStamp* stamp);
 
-// Reads one datagram. > 0: a data frame was accepted into *pkt (value: datagram size); 0: nothing
-// for the client; -1: the receive failed; -2: accepted and acknowledged, but shorter than its
-// own command and status words, so *pkt is not to be delivered.
+// TerminalRecv's results besides a datagram size (> 0: a data frame was accepted into *pkt).
+enum TerminalRecvResult {
+    TERMINAL_RECV_NOTHING = 0,         // nothing for the client
+    TERMINAL_RECV_FAILED = -1,         // no datagram could be read
+    TERMINAL_RECV_UNDELIVERABLE = -2,  // accepted and acknowledged, but shorter than its own command
+                                       // and status words, so *pkt is not to be delivered
+};
+
+// Reads one datagram: a datagram size or a TerminalRecvResult.
 int TerminalRecv(Terminal* t, TermPacket* pkt);
 // Transmits the current frame with number SendSeq (sync 0 or 1); the send's result, 0 for none.
 int TerminalSendFrame(Terminal* t, int sync);
