@@ -175,11 +175,11 @@ int Serve(Bridge* b, HANDLE TermEvent)
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();
             LogMessage("WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e), static_cast<unsigned>(e));
-            return -6;
+            return BRIDGE_WAIT_FAILED;
         }
         if (r == WAIT_OBJECT_0 + WAIT_STOP) {
             LogMessage("Got EVENT to stop ......\n");
-            return 0;
+            return BRIDGE_DONE;
         }
         if (r == WAIT_OBJECT_0 + WAIT_PIPE)
             ClientMessage(b);
@@ -192,7 +192,7 @@ int Serve(Bridge* b, HANDLE TermEvent)
             lastTimer = now;
         }
         if (ConsoleDebug && !ConsoleKeys(b))
-            return 0;
+            return BRIDGE_DONE;
     }
 }
 
@@ -216,7 +216,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
 {
     static Bridge bridge;  // large buffers; one run per process
     Bridge* b = &bridge;
-    int result = -1;
+    int result = BRIDGE_NO_CONFIG;
 
     LogMessage("ServiceMain: argc=%d, argv=%p, TermEvent=%p\n", static_cast<int>(argc), static_cast<void*>(argv),
                TermEvent);
@@ -237,27 +237,27 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     if (unsigned long kb = ReadConfigCapKB(CONFIG_CAPTURE_CAP_VALUE))
         CaptureSetCap(kb * 1024);
 
-    result = -2;
+    result = BRIDGE_NO_SOCKETS;
     LogMessage("Starting with IP-Addr '%s'\n", addr);
     if (WSAStartup(0x0101, &wsa) != 0) {
         LogMessage("Error, initialize NerWork :-{\n");
         goto done;
     }
 
-    result = -3;
+    result = BRIDGE_NO_LINKS;
     if (CreateTerminals(addr, APP_COUNT, AppTable, b->Terminals) == 0) {
         LogMessage("Error, terminals init !!!\n");
         goto sockets;
     }
 
-    result = -4;
+    result = BRIDGE_NO_PIPE;
     b->Server = PipeSrvCreate(PIPE_NAME, PIPE_BUFFER_SIZE, 0);
     if (b->Server == nullptr) {
         LogMessage("Error, creating server .....\n");
         goto sockets;
     }
 
-    result = -5;
+    result = BRIDGE_NO_IDENT;
     ident = CreateIdent(addr);
     if (ident == nullptr)
         goto server;

@@ -99,17 +99,32 @@ bool DataFrameFits(const Terminal* t, const uint8_t* d, int size)
     return true;
 }
 
+// The same bytes from the number on: the flag byte is left out, since the copy sent in answer to
+// a resync NAK differs from the original only there.
+bool IsLastAccepted(const Terminal* t, const uint8_t* d, int size)
+{
+    return t->LastLen != 0 && t->LastLen == static_cast<uint32_t>(size) &&
+           memcmp(t->Last + 1, d + 1, t->LastLen - 1) == 0;
+}
+
 int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
 {
     uint8_t flags = d[0];
     uint8_t seq = d[1];
     if (!DataFrameFits(t, d, size))
-        return 0;
+        return TERMINAL_RECV_NOTHING;
     // FLAG_SYNC answers our resync NAK. Honoured on any other frame (a copy doubled or held back
     // by the network, or the answer to an earlier NAK), it would pull RecvSeq back onto a frame
     // already delivered: the command would run twice and the frame after it be rejected.
-    if ((flags & FLAG_SYNC) && t->ResyncAsked && seq == t->ResyncSeq)
+    if ((flags & FLAG_SYNC) && t->ResyncAsked && seq == t->ResyncSeq) {
         t->RecvSeq = seq;
+    } else if ((flags & FLAG_SYNC) && SeqIsPrevious(seq, t->RecvSeq) && !IsLastAccepted(t, d, size)) {
+        // The number accepted last with other bytes: a terminal that restarted after one frame
+        // sends its first frame so. Taken for the previous one, it would be acknowledged and lost.
+        TraceMessage("'%s': TerminalRecv: sync frame 0x%02x is not a copy of the frame accepted last, taken as new\n",
+                     t->Name, seq);
+        t->RecvSeq = seq;
+    }
     if (seq != t->RecvSeq) {
         if (SeqIsPrevious(seq, t->RecvSeq)) {
             // Its ACK was lost: acknowledge again, deliver once.
@@ -122,11 +137,13 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
             t->ResyncSeq = seq;
             TerminalSendLink(t, FLAG_NAK | FLAG_SYNC, seq);
         }
-        return 0;
+        return TERMINAL_RECV_NOTHING;
     }
     TerminalSendLink(t, FLAG_ACK, seq);
     t->RecvSeq = SeqNext(t->RecvSeq);
     t->ResyncAsked = 0;
+    t->LastLen = static_cast<uint32_t>(size);
+    memcpy(t->Last, d, t->LastLen);
 
     uint32_t length = GetU16(d + 2);
     pkt->Cmd = GetU16(d + 4);
@@ -136,7 +153,7 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
     if (length < words) {
         // Acknowledged but not deliverable; Len is not left at a wrapped-around huge value.
         pkt->Len = 0;
-        return -2;
+        return TERMINAL_RECV_UNDELIVERABLE;
     }
     pkt->Len = length - words;
     if (pkt->Len > 0)
@@ -309,7 +326,7 @@ void TerminalRelease(Terminal* t)
 int TerminalRecv(Terminal* t, TermPacket* pkt)
 {
     if (t == nullptr || pkt == nullptr)
-        return -1;
+        return TERMINAL_RECV_FAILED;
     // Reset before reading: a datagram arriving later signals the event again.
     LinkEventReset(t->Event);
     uint8_t datagram[FRAME_SIZE];
@@ -319,31 +336,31 @@ int TerminalRecv(Terminal* t, TermPacket* pkt)
         long error = 0;
         int size = LinkSocketRecvChecked(t->Socket, datagram, sizeof datagram, &error);
         if (size >= 0)
-            return size == 0 ? 0 : TerminalRecvDatagram(t, datagram, size, pkt);
+            return size == 0 ? TERMINAL_RECV_NOTHING : TerminalRecvDatagram(t, datagram, size, pkt);
         if (size == LINK_RECV_NONE)
-            return -1;
+            return TERMINAL_RECV_FAILED;
         TraceMessage("'%s': TerminalRecv: receive failed with %ld, reading on\n", t->Name, error);
         if (failures + 1 >= RECV_FAILURE_LIMIT)
-            return -1;
+            return TERMINAL_RECV_FAILED;
     }
 }
 
 int TerminalRecvDatagram(Terminal* t, const uint8_t* datagram, int size, TermPacket* pkt)
 {
     if (t == nullptr || pkt == nullptr || datagram == nullptr || size <= 0 || size > static_cast<int>(FRAME_SIZE))
-        return -1;
+        return TERMINAL_RECV_FAILED;
     if (size < 2) {
         TraceMessage("'%s': TerminalRecv: 0x%02x of len %d, too short, dropped\n", t->Name, datagram[0], size);
-        return 0;
+        return TERMINAL_RECV_NOTHING;
     }
     uint8_t flags = datagram[0];
     uint8_t seq = datagram[1];
     TraceMessage("'%s': TerminalRecv: 0x%02x,0x%02x of len %d\n", t->Name, flags, seq, size);
     if (flags & FLAG_HOST)
-        return 0;
+        return TERMINAL_RECV_NOTHING;
     if (flags & (FLAG_ACK | FLAG_NAK)) {
         RecvLinkFrame(t, flags, seq);
-        return 0;
+        return TERMINAL_RECV_NOTHING;
     }
     int result = RecvDataFrame(t, datagram, size, pkt);
     if (result > 0)

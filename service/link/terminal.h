@@ -57,11 +57,15 @@ struct Terminal {
     Slot Slots[SLOT_COUNT];
     uint8_t SendSeq;  // number of the frame in flight, or of the next one to start
     uint8_t RecvSeq;  // number expected in the terminal's next data frame
-    // FLAG_SYNC in a data frame is honoured only for the number that our last resync NAK named,
-    // and only until the next frame is accepted: a late or doubled copy of a sync frame is judged
-    // by its number like any other frame, so it is never delivered a second time.
+    // FLAG_SYNC in a data frame is honoured for the number that our last resync NAK named, until
+    // the next frame is accepted, and under the number accepted last when the bytes are not those
+    // of the frame accepted last. Otherwise a late or doubled copy of a sync frame is judged by its
+    // number like any other frame, so it is never delivered a second time.
     uint8_t ResyncAsked;  // 1 from our resync NAK until a data frame is accepted
     uint8_t ResyncSeq;    // the number that NAK named
+    // The datagram accepted last; 0 bytes until a frame is accepted.
+    uint32_t LastLen;
+    uint8_t Last[FRAME_SIZE];
 };
 
 // Creates the link for one application: a UDP socket bound to port on every local address and
@@ -80,9 +84,15 @@ int SlotPop(Terminal* t);
 
 void TimeStamp(struct TimeStamp* stamp);
 
-// Reads one datagram. > 0: a data frame was accepted into *pkt (value: datagram size); 0: nothing
-// for the client; -1: the receive failed; -2: accepted and acknowledged, but shorter than its
-// own command and status words, so *pkt is not to be delivered.
+// TerminalRecv's results besides a datagram size (> 0: a data frame was accepted into *pkt).
+enum TerminalRecvResult {
+    TERMINAL_RECV_NOTHING = 0,         // nothing for the client
+    TERMINAL_RECV_FAILED = -1,         // no datagram could be read
+    TERMINAL_RECV_UNDELIVERABLE = -2,  // accepted and acknowledged, but shorter than its own command
+                                       // and status words, so *pkt is not to be delivered
+};
+
+// Reads one datagram: a datagram size or a TerminalRecvResult.
 int TerminalRecv(Terminal* t, TermPacket* pkt);
 // Transmits the current frame with number SendSeq (sync 0 or 1); the send's result, 0 for none.
 int TerminalSendFrame(Terminal* t, int sync);

@@ -2,7 +2,7 @@
 # DulvexSrv.exe -debug against termsim in the terminal's namespace, with dulvex-client.exe as the
 # pipe client: the start-up echo, a packet to two applications and their responses, an echo
 # request from Fleet answered by the service, capture records, a second copy refused, Ctrl+C
-# and ESC.
+# and ESC; the keys A, P and C, and Ctrl+Break.
 source "$(dirname "$0")/lib.sh"
 e2e_require
 e2e_configure 198.18.0.2
@@ -96,6 +96,58 @@ for i in $(seq 1 100); do [ -s "$E2E_WORK/srv.rc" ] && break; sleep 0.1; done
 e2e_termsim_stop
 # termsim saw the echo response on Fleet's port alone.
 expect_grep "$E2E_WORK/termsim.out" "app=Fleet" "termsim summary"
+
+# ---- Phase 3: the console's own keys, output on the screen: A and P send ACTIVATE and
+# PASSIVATE to every application, C clears the screen, Ctrl+Break ends the run as Ctrl+C does.
+CTRL_EVENT=$DULVEX_BUILD/tests/e2e/ctrl_event.exe
+[ -e "$CTRL_EVENT" ] || { fail "missing $CTRL_EVENT (build the win64 preset)"; exit 1; }
+mv "$E2E_WORK/trace.log" "$E2E_WORK/trace2.log"
+e2e_termsim --reply=none
+E2E_SCREEN=1 e2e_console_start || exit 1
+screen() { tmux capture-pane -p -t "$TMUX_SESSION"; }
+
+# Waits until termsim logged the command (4 hex digits, spaced) arriving from every application.
+command_reached_all() {  # command bytes "00 10", seconds
+    local i app missing
+    for i in $(seq 1 $(( $2 * 10 ))); do
+        missing=
+        for app in Master MBCA Maint Fleet Petro; do
+            grep -qE "^ *[0-9.]+ in +$app +len=6 +08 [0-9a-f]{2} 00 02 $1 " "$E2E_WORK/termsim.log" ||
+                missing="$missing $app"
+        done
+        [ -z "$missing" ] && return 0
+        sleep 0.1
+    done
+    echo "not reached:$missing"
+    return 1
+}
+tmux send-keys -t "$TMUX_SESSION" A
+command_reached_all "00 10" 10 && pass "A: ACTIVATE reached all five applications" || fail "A: ACTIVATE on all five"
+expect_grep "$E2E_WORK/trace.log" "Send ACTIVATE !!!" "A is traced"
+tmux send-keys -t "$TMUX_SESSION" p
+command_reached_all "00 11" 10 && pass "p: PASSIVATE reached all five applications" || fail "p: PASSIVATE on all five"
+expect_grep "$E2E_WORK/trace.log" "Send PASSIVATE !!!" "P is traced"
+
+if grep -qx 'Debugging DulvexService.' <<<"$(screen)"; then pass "banner on the screen"; else fail "banner on the screen: $(screen)"; fi
+tmux send-keys -t "$TMUX_SESSION" C
+e2e_wait_trace "Clearing console" 10 && pass "C is traced" || fail "C is traced"
+cleared=no
+for i in $(seq 1 30); do
+    [ -z "$(screen | tr -d ' \n')" ] && { cleared=yes; break; }
+    sleep 0.1
+done
+[ $cleared = yes ] && pass "C clears the screen" || fail "C clears the screen: $(screen)"
+
+$DULVEX_WINE "$CTRL_EVENT" break DulvexSrv.exe </dev/null >"$E2E_WORK/ctrl_event.out" 2>&1
+rc=$?
+[ $rc -eq 0 ] && pass "Ctrl+Break delivered" || fail "Ctrl+Break delivery exit code $rc: $(cat "$E2E_WORK/ctrl_event.out")"
+e2e_wait_trace "Got EVENT to stop" 10 && pass "Ctrl+Break sets the stop event" || fail "Ctrl+Break sets the stop event"
+e2e_wait_trace "Done -> 0" 10 && pass "Ctrl+Break: orderly end" || fail "Ctrl+Break: orderly end"
+if grep -qx 'Stopping DulvexService.' <<<"$(screen)"; then pass "Ctrl+Break is announced"; else fail "Ctrl+Break announced: $(screen)"; fi
+tmux send-keys -t "$TMUX_SESSION" Enter
+for i in $(seq 1 100); do [ -s "$E2E_WORK/srv.rc" ] && break; sleep 0.1; done
+[ "$(cat "$E2E_WORK/srv.rc" 2>/dev/null)" = "0" ] && pass "Ctrl+Break exit code 0" || fail "Ctrl+Break exit code $(cat "$E2E_WORK/srv.rc" 2>/dev/null)"
+e2e_termsim_stop
 
 echo "console end-to-end: $FAILURES failure(s)"
 [ "$FAILURES" -eq 0 ]

@@ -116,11 +116,14 @@ e2e_termsim_stop() {
 }
 
 # Runs DulvexSrv.exe -debug in a tmux console (Ctrl+C and keys reach it there), tracing to
-# $E2E_WORK/trace.log; the exit code lands in $E2E_WORK/srv.rc.
+# $E2E_WORK/trace.log; the exit code lands in $E2E_WORK/srv.rc. Its output goes to
+# $E2E_WORK/console.out, or with E2E_SCREEN=1 to the console's screen (tmux capture-pane).
 e2e_console_start() {
+    local out=">$E2E_WORK/console.out 2>&1"
+    [ "${E2E_SCREEN:-0}" = 1 ] && out=
     rm -f "$E2E_WORK/srv.rc"
     tmux new-session -d -s "$TMUX_SESSION" -x 160 -y 50 8>&- \
-        "$DULVEX_WINE $SRV -debug '-logfile=$(winpath "$E2E_WORK/trace.log")' $* >$E2E_WORK/console.out 2>&1; echo \$? >$E2E_WORK/srv.rc"
+        "$DULVEX_WINE $SRV -debug '-logfile=$(winpath "$E2E_WORK/trace.log")' $* $out; echo \$? >$E2E_WORK/srv.rc"
     # The pipe is served once the start-up echo went out; "Done" means start-up failed.
     e2e_wait_trace "'Petro': TerminalSend\\|Done -> " 30
     if ! grep -q "'Petro': TerminalSend" "$E2E_WORK/trace.log" 2>/dev/null; then

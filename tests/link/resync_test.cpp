@@ -102,6 +102,63 @@ TEST_F(ResyncRecvTest, OnlyTheNumberOfTheLastNakAndOnlyUntilAFrameIsAccepted)
     EXPECT_EQ(1, t->RecvSeq);
 }
 
+// A sync frame under the number accepted last that nobody asked for: a copy of that frame (the
+// same bytes from the number on) is a repeat; other bytes come from a terminal that started
+// counting again and are a new frame. Without FLAG_SYNC such a frame is always the repeat.
+TEST_F(ResyncRecvTest, UnaskedSyncFrameUnderTheNumberAcceptedLastIsNewUnlessACopy)
+{
+    struct Case {
+        const char* Name;
+        bool AcceptFirst;  // frame 5, command 0x0007, data 0x11, accepted before
+        Bytes Frame;
+        bool Delivered;
+    };
+    const Case cases[] = {
+        {"sync copy of the frame accepted last", true, DataFrame(0x01, 5, 0x0007, {0x11}), false},
+        {"plain copy", true, DataFrame(0x00, 5, 0x0007, {0x11}), false},
+        {"plain frame, other data", true, DataFrame(0x00, 5, 0x0007, {0x12}), false},
+        {"sync frame, other data", true, DataFrame(0x01, 5, 0x0007, {0x12}), true},
+        {"sync frame, other command", true, DataFrame(0x01, 5, 0x0008, {0x11}), true},
+        {"sync frame, longer", true, DataFrame(0x01, 5, 0x0007, {0x11, 0x11}), true},
+        {"sync frame with a status", true, DataFrame(0x01, 5, 0x8007, {0x11}, 0), true},
+        {"sync frame 255 before any frame", false, DataFrame(0x01, 255, 0x0007, {0x11}), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TerminalClose(t);
+        t = nullptr;
+        ASSERT_EQ(1, TerminalInitPorts("Test", "127.0.0.1", 0, peer.Port(), &t));
+        peer.ConnectTo(LinkSocketPort(t->Socket));
+        uint8_t seq = c.Frame[1];
+        if (c.AcceptFirst) {
+            t->RecvSeq = 5;
+            ASSERT_EQ(7, Deliver(DataFrame(0x00, 5, 0x0007, {0x11})));
+            ASSERT_EQ(Frame({0x0C, 0x05}), peer.Take());
+        }
+        TakeTrace();
+        pkt = TermPacket{};
+        pkt.Cmd = 0xDEAD;
+        int got = Deliver(c.Frame);
+        EXPECT_EQ(Frame({0x0C, seq}), peer.Take());
+        EXPECT_EQ(static_cast<uint8_t>(seq + 1), t->RecvSeq);
+        Lines trace = TakeTrace();
+        if (c.Delivered) {
+            EXPECT_EQ(static_cast<int>(c.Frame.size()), got);
+            EXPECT_EQ(c.Frame[4] << 8 | c.Frame[5], static_cast<int>(pkt.Cmd));
+            EXPECT_EQ(c.Frame.back(), pkt.Data[pkt.Len - 1]);
+            EXPECT_TRUE(TraceHas(trace, "is not a copy of the frame accepted last, taken as new"));
+        } else {
+            EXPECT_EQ(0, got);
+            EXPECT_EQ(0xDEADu, pkt.Cmd);
+            EXPECT_TRUE(TraceHas(trace, "ACK the previous"));
+        }
+        // Whatever was taken, a copy of it is a repeat.
+        EXPECT_EQ(0, Deliver(c.Frame));
+        EXPECT_EQ(Frame({0x0C, seq}), peer.Take());
+        EXPECT_EQ(static_cast<uint8_t>(seq + 1), t->RecvSeq);
+    }
+}
+
 // The terminal's resync NAK of the service's frames.
 
 class ResyncSendTest : public LinkTest {

@@ -158,6 +158,23 @@ TEST(SimLinkRecv, SyncFrameIsHonouredOnlyInAnswerToOurNak)
     EXPECT_EQ(3u, h.link.C.StaleSync);
 }
 
+// The service restarted after one frame and comes back with a sync frame under the number we
+// accepted last: new bytes are a new frame, the same bytes a copy (as on the service's side).
+TEST(SimLinkRecv, SyncFrameUnderTheNumberAcceptedLastIsNewUnlessACopy)
+{
+    Harness h;
+    ASSERT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(0, 0x0000, {0x00})));
+    EXPECT_EQ(SIM_RX_REPEAT, h.Recv(HostData(0, 0x0000, {0x00}, true)));
+    EXPECT_EQ(SIM_RX_REPEAT, h.Recv(HostData(0, 0x0042, {0x01})));
+    EXPECT_EQ(SIM_RX_DELIVERED, h.Recv(HostData(0, 0x0042, {0x01}, true)));
+    EXPECT_EQ((Bytes{0x04, 0x00}), h.Sent(0));
+    EXPECT_EQ(0x0042u, h.pkt.Cmd);
+    EXPECT_EQ(1, h.link.RecvSeq);
+    EXPECT_EQ(SIM_RX_REPEAT, h.Recv(HostData(0, 0x0042, {0x01}, true)));
+    EXPECT_EQ(2u, h.link.C.DeliveredIn);
+    EXPECT_EQ(1u, h.link.C.RestartSync);
+}
+
 TEST(SimLinkRecv, TerminalDirectionAndRuntsAreIgnored)
 {
     Harness h;

@@ -70,6 +70,13 @@ void RecvLinkFrame(SimLink* link, uint8_t flags, uint8_t seq, int64_t nowMs, Sim
     }
 }
 
+// From the number on: a copy sent again with the sync flag differs only in the flag byte.
+bool SameAsLastAccepted(const SimLink* link, const uint8_t* d, size_t n)
+{
+    return link->LastAcceptedLen != 0 && link->LastAcceptedLen == n &&
+           memcmp(link->LastAccepted + 1, d + 1, n - 1) == 0;
+}
+
 }  // namespace
 
 uint8_t SimSeqNext(uint8_t seq) { return static_cast<uint8_t>(seq + 1); }
@@ -122,14 +129,21 @@ int SimLinkRecv(SimLink* link, const uint8_t* d, size_t n, int64_t nowMs, TermPa
         return SIM_RX_LINK;
     }
 
-    // The sync flag only answers our own resync NAK. Honoured anywhere else (a duplicated or
-    // late copy of a sync frame), it would make a frame accepted already acceptable again and
-    // deliver it twice; such a frame is judged by its number like any other.
+    // The sync flag answers our own resync NAK. Honoured anywhere else (a duplicated or late
+    // copy of a sync frame), it would make a frame accepted already acceptable again and deliver
+    // it twice; such a frame is judged by its number like any other. Except under the number
+    // accepted last with other bytes: a peer that restarted after one frame, whose new frame
+    // would otherwise be acknowledged as a repeat and lost.
     if (flags & SIM_FLAG_SYNC) {
-        if (link->ResyncAsked && seq == link->ResyncSeq)
+        if (link->ResyncAsked && seq == link->ResyncSeq) {
             link->RecvSeq = seq;
-        else
+        } else {
             ++link->C.StaleSync;
+            if (SimSeqIsPrevious(seq, link->RecvSeq) && !SameAsLastAccepted(link, d, n)) {
+                ++link->C.RestartSync;
+                link->RecvSeq = seq;
+            }
+        }
     }
     if (seq != link->RecvSeq) {
         if (SimSeqIsPrevious(seq, link->RecvSeq)) {
@@ -150,6 +164,9 @@ int SimLinkRecv(SimLink* link, const uint8_t* d, size_t n, int64_t nowMs, TermPa
     SendLink(out, SIM_FLAG_ACK, seq);
     link->RecvSeq = SimSeqNext(seq);
     link->ResyncAsked = false;
+    // A datagram too large to keep cannot be told from a copy later: none is kept.
+    link->LastAcceptedLen = n <= SIM_FRAME_MAX ? static_cast<uint32_t>(n) : 0;
+    memcpy(link->LastAccepted, d, link->LastAcceptedLen);
 
     if (n < 6) {
         ++link->C.Malformed;

@@ -39,6 +39,7 @@ struct SimCounters {
     uint32_t RetransSeen;    // data frames carrying the same number as the data frame before them
     uint32_t NakSent;        // resync requests for unexpected numbers
     uint32_t StaleSync;      // resync frames nobody asked for: judged by their number alone
+    uint32_t RestartSync;    // of those, new frames under the number accepted last: accepted
     uint32_t AckRecv;        // acknowledgements that ended the frame in flight
     uint32_t StaleAck;       // acknowledgements for another number, or with nothing in flight
     uint32_t NakRecv;        // NAKs received
@@ -64,6 +65,10 @@ struct SimLink {
     uint8_t LastDataSeq;
     bool ResyncAsked;  // a resync NAK went out and no frame has been accepted since
     uint8_t ResyncSeq; // the number that NAK named
+    // The datagram accepted last (0 bytes before the first): a sync frame under its number with
+    // other bytes is a new frame from a peer that started counting again.
+    uint32_t LastAcceptedLen;
+    uint8_t LastAccepted[SIM_FRAME_MAX];
     int Head;
     int Count;
     SimFrame Queue[SIM_QUEUE_SIZE];
