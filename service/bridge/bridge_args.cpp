@@ -4,11 +4,7 @@
 
 #include "debug.h"
 
-namespace {
-
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 const char* MatchOptionPrefix(const char* text, const char* prefix)
 {
@@ -20,7 +16,7 @@ const char* MatchOptionPrefix(const char* text, const char* prefix)
             return nullptr;
         if (prefix[i] == '\0')
             return text + i;
-        if (FoldCase(text[i]) != FoldCase(prefix[i]))
+        if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
             return nullptr;
     }
 }
@@ -35,7 +31,7 @@ const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug)
             return name;
         // The usage text's form, "-log <file_name>": the name is the next argument.
         const char* rest = MatchOptionPrefix(arg + 1, "lo");
-        if (rest != nullptr && FoldCase(rest[0]) == 'g' && rest[1] == '\0' && i + 1 < argc &&
+        if (rest != nullptr && AsciiLower(rest[0]) == 'g' && rest[1] == '\0' && i + 1 < argc &&
             argv[i + 1] != nullptr && argv[i + 1][0] != '\0')
             return argv[i + 1];
     }

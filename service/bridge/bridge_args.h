@@ -1,6 +1,10 @@
 // How the bridge reads its own command line: the trace destination.
 #pragma once
 
+// Options are matched without case, and only ASCII letters fold: the command line's code page
+// is not known here, and no option has another letter.
+char AsciiLower(char c);
+
 // The rest of text after prefix when text starts with it (letters compared without case) and
 // has at least one more character; otherwise none.
 const char* MatchOptionPrefix(const char* text, const char* prefix);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bridge_args.h"
 #include "debug.h"
 
 // What built this program, fixed at compile time.
@@ -82,12 +83,10 @@ char** SplitIntoBlock(const char* text, void* block, int* count)
 
 namespace {
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualsFolded(const char* text, const char* name)
 {
     for (; *text != '\0' && *name != '\0'; ++text, ++name) {
-        if (FoldAscii(*text) != *name)
+        if (AsciiLower(*text) != *name)
             return false;
     }
     return *text == '\0' && *name == '\0';
