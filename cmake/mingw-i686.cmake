@@ -1,7 +1,9 @@
+# The win32-thread variant of the compilers: the posix one links winpthread into every program,
+# and with it imports that Windows 2000 lacks (AddVectoredExceptionHandler).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_MC_COMPILER i686-w64-mingw32-windmc)
 set(DULVEX_OBJDUMP i686-w64-mingw32-objdump)

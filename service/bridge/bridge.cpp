@@ -10,6 +10,8 @@
 #include "debug.h"
 #include "ident.h"
 #include "client_wire.h"
+#include "link_socket.h"
+#include "link_wrap.h"
 #include "PipeSrv.h"
 #include "status.h"
 #include "terminal.h"
@@ -18,7 +20,7 @@ namespace {
 
 constexpr char PIPE_NAME[] = "\\\\.\\pipe\\varnok\\Dulvex";
 constexpr int32_t PIPE_BUFFER_SIZE = 600;
-constexpr DWORD TIMER_INTERVAL_MS = 100;
+constexpr uint32_t TIMER_INTERVAL_MS = 100;
 constexpr size_t CLIENT_BUFFER_SIZE = 2048;
 constexpr DWORD WAIT_STOP = 0;
 constexpr DWORD WAIT_PIPE = 1;
@@ -33,6 +35,11 @@ struct Bridge {
     uint8_t ClientBuffer[CLIENT_BUFFER_SIZE];
     uint8_t ReplyBuffer[CLIENT_BUFFER_SIZE];
 };
+
+// The loop's clock: milliseconds since Windows started, in 32 bits. GetTickCount is in every
+// Windows the service is built for (its 64-bit sibling only from Vista on); PeriodLeftMs takes
+// care of its wrap after 49.7 days.
+uint32_t LoopClockMs() { return GetTickCount(); }
 
 void SendToAll(Bridge* b)
 {
@@ -166,11 +173,9 @@ int Serve(Bridge* b, HANDLE TermEvent)
     // The pipe check and every retransmission run once 100 ms have passed since they last ran,
     // however busy the other handles keep the loop: a link whose frame was lost must be served
     // even while another application or the client floods the wait.
-    ULONGLONG lastTimer = GetTickCount64();
+    uint32_t lastTimer = LoopClockMs();
     for (;;) {
-        ULONGLONG now = GetTickCount64();
-        ULONGLONG since = now - lastTimer;
-        DWORD timeout = since >= TIMER_INTERVAL_MS ? 0 : static_cast<DWORD>(TIMER_INTERVAL_MS - since);
+        DWORD timeout = PeriodLeftMs(lastTimer, LoopClockMs(), TIMER_INTERVAL_MS);
         DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, timeout);
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();
@@ -186,8 +191,8 @@ int Serve(Bridge* b, HANDLE TermEvent)
         else if (r >= WAIT_OBJECT_0 + FIRST_TERMINAL_SLOT && r < WAIT_OBJECT_0 + WAIT_COUNT)
             TerminalMessage(b, static_cast<int>(r - WAIT_OBJECT_0 - FIRST_TERMINAL_SLOT));
 
-        now = GetTickCount64();
-        if (r == WAIT_TIMEOUT || now - lastTimer >= TIMER_INTERVAL_MS) {
+        uint32_t now = LoopClockMs();
+        if (r == WAIT_TIMEOUT || PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS) == 0) {
             TimerWork(b);
             lastTimer = now;
         }
@@ -228,7 +233,6 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
 
     char addr[CONFIG_ADDR_SIZE];
     HANDLE ident = nullptr;
-    WSADATA wsa;
     if (ReadConfigAddr(addr) == 0)
         goto done;
     // The trace file and the capture log take their caps from beside the address.
@@ -239,7 +243,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
 
     result = BRIDGE_NO_SOCKETS;
     LogMessage("Starting with IP-Addr '%s'\n", addr);
-    if (WSAStartup(0x0101, &wsa) != 0) {
+    if (LinkStartup() != 0) {
         LogMessage("Error, initialize NerWork :-{\n");
         goto done;
     }
@@ -278,7 +282,7 @@ server:
     PipeSrvDestroy(b->Server);
     b->Server = nullptr;
 sockets:
-    WSACleanup();
+    LinkCleanup();
 done:
     LogMessage("Done -> %d\n", result);
     if (ConsoleDebug)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "debug.h"
+#include "link_wrap.h"
 
 FILE* CaptureFile = nullptr;
 
@@ -50,11 +51,9 @@ int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data
         return -1;
     uint32_t stampSec = BigEndianValue(data, 4);
     uint32_t stampMsec = BigEndianValue(data + 4, 4);
-    // The difference is kept in 32 bits and wraps like the clients' own arithmetic: a stamp
-    // later than the arrival gives a negative delay, printed after the plus sign as it is.
-    uint32_t delayBits = (static_cast<uint32_t>(now->Sec) - stampSec) * 1000u + static_cast<uint32_t>(now->Msec) -
-                         stampMsec;
-    int32_t delay = static_cast<int32_t>(delayBits);
+    // The delay wraps in 32 bits like the clients' own arithmetic: a stamp later than the
+    // arrival gives a negative delay, printed after the plus sign as it is.
+    int32_t delay = ElapsedMs(stampSec, stampMsec, static_cast<uint32_t>(now->Sec), static_cast<uint32_t>(now->Msec));
     int head = snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d +%05d ", now->Year, now->Month, now->Day,
                         now->Hour, now->Minute, now->Second, now->Msec, static_cast<int>(delay));
     if (head < 0 || static_cast<size_t>(head) + 2 > size)

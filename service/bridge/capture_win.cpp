@@ -1,10 +1,9 @@
-// Windows side of the capture log: the runtime library's millisecond clock and local time, and
-// the debug folder's attributes and owner.
+// Windows side of the capture log: the system clock and the local time zone, and the debug
+// folder's attributes and owner. Win32 calls rather than the runtime library's 64-bit time
+// functions, which Windows 2000's msvcrt.dll lacks.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-#include <sys/timeb.h>
-#include <time.h>
 
 #include <cstdio>
 
@@ -12,18 +11,54 @@
 
 const char CAPTURE_PATH_SEPARATOR = '\\';
 
+namespace {
+
+// FILETIME counts 100-nanosecond ticks since 1601-01-01 00:00 UTC.
+constexpr ULONGLONG TICKS_PER_MS = 10000;
+constexpr ULONGLONG UNIX_EPOCH_MS = 11644473600000ULL;  // 1970-01-01 in milliseconds since 1601
+
+}  // namespace
+
 void CaptureNow(CaptureTime* now)
 {
-    struct __timeb64 tb;
-    _ftime64(&tb);
-    struct tm local {};
-    __time64_t sec = tb.time;
-    _localtime64_s(&local, &sec);
-    *now = {static_cast<int64_t>(tb.time), static_cast<int>(tb.millitm), local.tm_year + 1900, local.tm_mon + 1,
-            local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    ULONGLONG ms = ticks.QuadPart / TICKS_PER_MS - UNIX_EPOCH_MS;
+    // Drop the sub-millisecond part first so that the local fields and Msec name the same moment.
+    ticks.QuadPart = ticks.QuadPart / TICKS_PER_MS * TICKS_PER_MS;
+    ft.dwLowDateTime = ticks.LowPart;
+    ft.dwHighDateTime = ticks.HighPart;
+    // The zone's rule for this moment, daylight saving time included.
+    SYSTEMTIME utc, local;
+    if (!FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        GetLocalTime(&local);
+    *now = {static_cast<int64_t>(ms / 1000), static_cast<int>(ms % 1000), local.wYear, local.wMonth, local.wDay,
+            local.wHour, local.wMinute, local.wSecond};
 }
 
 namespace {
+
+// SYSTEM (S-1-5-18) or the Administrators group (S-1-5-32-544); built rather than looked up by
+// IsWellKnownSid, which Windows 2000 lacks.
+bool IsSystemOrAdministrators(PSID sid)
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr, admins = nullptr;
+    bool match = false;
+    if (AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
+        match = EqualSid(sid, system) != FALSE;
+    if (!match && AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                           0, 0, &admins))
+        match = EqualSid(sid, admins) != FALSE;
+    if (system != nullptr)
+        FreeSid(system);
+    if (admins != nullptr)
+        FreeSid(admins);
+    return match;
+}
 
 // True when sid is the account this process runs as: a folder it owns gives nobody else a say.
 bool IsOwnAccount(PSID sid)
@@ -65,8 +100,7 @@ int CaptureFolderRefused(const char* dir, char* why, size_t size)
         return 1;
     }
     int refused = 0;
-    if (!IsWellKnownSid(owner, WinLocalSystemSid) && !IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
-        !IsOwnAccount(owner)) {
+    if (!IsSystemOrAdministrators(owner) && !IsOwnAccount(owner)) {
         char* text = nullptr;
         ConvertSidToStringSidA(owner, &text);
         snprintf(why, size, "is owned by %s, neither SYSTEM nor the Administrators group", text ? text : "?");

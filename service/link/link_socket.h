@@ -9,7 +9,7 @@
 #include "terminal.h"
 
 // Starts and ends the socket library (Winsock 1.1, as the service asks for it; nothing on POSIX).
-// For programs other than the service; the service's bridge starts Winsock itself.
+// The bridge and every other program that opens links call these.
 long LinkStartup();
 void LinkCleanup();
 

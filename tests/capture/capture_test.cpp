@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -97,6 +98,24 @@ TEST(CaptureLine, TextTooLongForTheBufferIsCutAndTheLineStillEnds)
     int n = CaptureFormatLine(out, sizeof out, length, r.get(), &kArrival);
     EXPECT_EQ(std::string("2026-12-08 10:15:30.456 +02056 TTTTTTT\n"), std::string(out, static_cast<size_t>(n)));
     EXPECT_EQ('\0', out[n]);
+}
+
+TEST(CaptureNow, SecondsSince1970AndTheLocalFieldsOfTheSameMoment)
+{
+    time_t before = time(nullptr);
+    CaptureTime now;
+    CaptureNow(&now);
+    time_t after = time(nullptr);
+    EXPECT_LE(static_cast<int64_t>(before), now.Sec);
+    EXPECT_LE(now.Sec, static_cast<int64_t>(after));
+    EXPECT_GE(now.Msec, 0);
+    EXPECT_LT(now.Msec, 1000);
+    time_t sec = static_cast<time_t>(now.Sec);
+    const struct tm* local = localtime(&sec);
+    ASSERT_NE(local, nullptr);
+    EXPECT_EQ((std::vector<int>{local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour,
+                                local->tm_min, local->tm_sec}),
+              (std::vector<int>{now.Year, now.Month, now.Day, now.Hour, now.Minute, now.Second}));
 }
 
 TEST(CaptureName, DateDashTimeDotLogInTheDirectory)

@@ -1,10 +1,8 @@
 // The client library against the service's own pipe server on a real pipe.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <ctime>
-#include <thread>
 #include <vector>
 
 #include "PipeSrv.h"
@@ -201,14 +199,29 @@ TEST_F(ClientPipeTest, SecondClientWaitsForTheFirst)
     EXPECT_EQ(second.LastError, static_cast<DWORD>(ERROR_PIPE_BUSY));
 
     // The second client waits while the first leaves and the server prepares a new instance.
-    std::atomic<int> result{1};
-    std::thread waiter([&] { result = DulvexConnect(&second, name_.c_str(), 10000); });
+    // A Win32 thread: the win32-thread compilers have no std::thread.
+    struct Waiter {
+        DulvexClient* Client;
+        const char* Name;
+        int Result;
+    } waiter = {&second, name_.c_str(), 1};
+    auto connect = [](void* arg) -> DWORD {
+        auto* w = static_cast<Waiter*>(arg);
+        w->Result = DulvexConnect(w->Client, w->Name, 10000);
+        return 0;
+    };
+    HANDLE thread = CreateThread(nullptr, 0, connect, &waiter, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
     DulvexClose(&client_);
-    ASSERT_TRUE(WaitServer(srv_));
+    bool served = WaitServer(srv_);
+    EXPECT_TRUE(served);
     EXPECT_EQ(GotOverResult(srv_), 0);
     EXPECT_EQ(AcceptClient(srv_), 0);
-    waiter.join();
-    ASSERT_EQ(result.load(), DULVEX_OK);
+    // Joined before any assertion can leave the test: the thread writes into this frame.
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    ASSERT_TRUE(served);
+    ASSERT_EQ(waiter.Result, DULVEX_OK);
     EXPECT_EQ(DulvexSendPacket(&second, 0x02, 0x0003, 0, nullptr, 0), 3);
     EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x02, 0x00, 0x03}));
     DulvexClose(&second);

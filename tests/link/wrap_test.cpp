@@ -71,4 +71,25 @@ TEST(RetryDue, ClockSetBackOrFarForwardCountsAsOverdue)
     EXPECT_FALSE(RetryDue(ElapsedMs(At(100, 250000), At(101, 0))));
 }
 
+TEST(PeriodLeftMs, CountsDownAndIsRightAcrossTheCounterWrap)
+{
+    struct Case {
+        uint32_t Start, Now, Left;
+    } cases[] = {
+        {1000, 1000, 100},
+        {1000, 1001, 99},
+        {1000, 1099, 1},
+        {1000, 1100, 0},
+        {1000, 5000, 0},
+        // GetTickCount wraps to 0 after 49.7 days.
+        {0xFFFFFFF0u, 0xFFFFFFFFu, 85},
+        {0xFFFFFFF0u, 0x00000010u, 68},
+        {0xFFFFFFF0u, 0x00000054u, 0},
+        {0xFFFFFFFFu, 0x00000000u, 99},
+        {0xFFFFFFFFu, 0x00000063u, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.Left, PeriodLeftMs(c.Start, c.Now, 100)) << c.Start << " to " << c.Now;
+}
+
 }  // namespace
