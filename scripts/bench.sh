@@ -55,7 +55,6 @@ bench_cleanup() {
 }
 trap bench_cleanup EXIT
 w() { $DULVEX_WINE "$@" </dev/null 2>>"$W/bench.err" | tr -d '\r'; }
-kv() { echo "$1" | tr ' ' '\n' | sed -n "s/^$2=//p" | head -1; }
 
 # The wine process of the service: its command line names DulvexSrv.exe and its environment
 # carries our prefix (other build trees run their own copies).

@@ -11,17 +11,7 @@ TERMSIM=${DULVEX_TERMSIM:-$DULVEX_SOURCE/build/native/tools/termsim/termsim}
 NETNS=$DULVEX_SOURCE/scripts/netns.sh
 TMUX_SESSION=dulvex-e2e-$$
 TERMSIM_PID=
-FAILURES=0
-
-# Windows paths of files in the work folder (Wine maps Z: to /).
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-fail() {
-    echo "FAIL: $*"
-    FAILURES=$((FAILURES + 1))
-}
-
-pass() { echo "ok: $*"; }
+source "$DULVEX_SOURCE/tests/shell_lib.sh"
 
 expect_grep() {  # file, fixed text, description
     if grep -qF -- "$2" "$1"; then pass "$3"; else fail "$3 (no '$2' in $(basename "$1"))"; fi

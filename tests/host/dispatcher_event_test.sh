@@ -8,13 +8,12 @@ source "$(dirname "$0")/lib.sh"
 fake=$1
 work=$(mktemp -d "${DULVEX_BUILD:-/tmp}/host-dispatcher.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-failures=0
 
 WINEDEBUG=warn+eventlog,fixme+advapi $DULVEX_WINE "$fake" </dev/null >"$work/out" 2>"$work/err"
-check "exit code 1" test $? -eq 1
+check_cmd "exit code 1" test $? -eq 1
 tr -d '\r' <"$work/out" >"$work/out.lf"
-check "banner first" grep -qx 'Platform:  Windows NT (AMD64)' <(head -n 1 "$work/out.lf")
-check "usage and dispatcher lines last" diff <(tail -n 7 "$work/out.lf") <(printf '%s\n' \
+check_cmd "banner first" grep -qx 'Platform:  Windows NT (AMD64)' <(head -n 1 "$work/out.lf")
+check_cmd "usage and dispatcher lines last" diff <(tail -n 7 "$work/out.lf") <(printf '%s\n' \
     "DulvexService -install          to install the service" \
     "DulvexService -remove           to remove the service" \
     "DulvexService -debug <params>   to run as a console app for debugging" \
@@ -22,13 +21,13 @@ check "usage and dispatcher lines last" diff <(tail -n 7 "$work/out.lf") <(print
     "" \
     "StartServiceCtrlDispatcher being called." \
     "This may take several seconds.  Please wait.")
-check "one event record" test "$(grep -c 'ReportEventA (' "$work/err")" -eq 1
-check "a warning (type 2) with id 0x80020102 and two strings" \
+check_cmd "one event record" test "$(grep -c 'ReportEventA (' "$work/err")" -eq 1
+check_cmd "a warning (type 2) with id 0x80020102 and two strings" \
     grep -q 'ReportEventA ([0-9A-Fa-f]*,0x0002,0x0000,0x80020102,[0-9A-Fa-f]*,0x0002,' "$work/err"
-check "first string: the service name and the dispatcher's error" \
+check_cmd "first string: the service name and the dispatcher's error" \
     grep -q 'eventlog:ReportEventW L"DulvexService error: 1063"$' "$work/err"
-check "second string: the text" \
+check_cmd "second string: the text" \
     grep -q 'eventlog:ReportEventW L"StartServiceCtrlDispatcher failed."$' "$work/err"
-[ "$failures" -eq 0 ] || cat "$work/err"
-echo "$failures failure(s)"
-[ "$failures" -eq 0 ]
+[ "$FAILURES" -eq 0 ] || cat "$work/err"
+echo "$FAILURES failure(s)"
+[ "$FAILURES" -eq 0 ]

@@ -8,7 +8,6 @@ source "$(dirname "$0")/lib.sh"
 fake=$1
 exe=$(basename "$fake")
 work=$(mktemp -d "${DULVEX_BUILD:-/tmp}/host-legacy.XXXXXX")
-failures=0
 copy=
 
 wine_run() { $DULVEX_WINE "$@"; }
@@ -36,44 +35,44 @@ wine_run reg delete "$run_key" /v DulvexService /f >/dev/null 2>&1 </dev/null
 log=$work/copy.log
 wine_run "$fake" -install fakemode=wait "fakelog=$(winpath "$log")" </dev/null >"$work/install.out" 2>/dev/null &
 copy=$!
-check "install goes on as the background copy" wait_for "$log" "running" 60
-check "the copy got the whole vector" \
+check_cmd "install goes on as the background copy" wait_for "$log" "running" 60
+check_cmd "the copy got the whole vector" \
     diff <(sed -n '3,5p' "$log" | tr -d '\r') <(printf '%s\n' "argv[1]=-install" \
         "argv[2]=fakemode=wait" "argv[3]=fakelog=$(winpath "$log")")
-check "the copy is detached and not in console debug mode" grep -q '^console=0 event=1' "$log"
-check "install printed nothing" test ! -s "$work/install.out"
+check_cmd "the copy is detached and not in console debug mode" grep -q '^console=0 event=1' "$log"
+check_cmd "install printed nothing" test ! -s "$work/install.out"
 wine_run reg query "$run_key" /v DulvexService </dev/null >"$work/run.txt" 2>/dev/null
-check "autostart value is the path with -win9x" \
+check_cmd "autostart value is the path with -win9x" \
     grep -qF "DulvexService    REG_SZ    $(winpath "$fake") -win9x" "$work/run.txt"
 wine_run reg query "$source_key" /v EventMessageFile </dev/null >"$work/source.txt" 2>/dev/null
-check "event source names the program" \
+check_cmd "event source names the program" \
     grep -qF "EventMessageFile    REG_EXPAND_SZ    $(winpath "$fake")" "$work/source.txt"
 
 # --- a second start is refused -------------------------------------------------------------
 second=$work/second.log
 wine_run "$fake" -win9x "fakelog=$(winpath "$second")" </dev/null >"$work/second.out" 2>/dev/null
-check "second start exits 0" test $? -eq 0
-check "second start says so" same $'Service already running !\n' "$work/second.out"
-check "second start never ran the bridge" test ! -e "$second"
-check "the first copy still runs" kill -0 "$copy"
+check_cmd "second start exits 0" test $? -eq 0
+check_cmd "second start says so" same $'Service already running !\n' "$work/second.out"
+check_cmd "second start never ran the bridge" test ! -e "$second"
+check_cmd "the first copy still runs" kill -0 "$copy"
 
 # --- remove stops the copy and deletes the value -------------------------------------------
 wine_run "$fake" -remove </dev/null >"$work/remove.out" 2>/dev/null
-check "remove exits 0" test $? -eq 0
-check "remove signals the running copy" same $'Service currently running, will stop....\n' "$work/remove.out"
-check "the copy's bridge got the stop signal" wait_for "$log" "return 0" 30
+check_cmd "remove exits 0" test $? -eq 0
+check_cmd "remove signals the running copy" same $'Service currently running, will stop....\n' "$work/remove.out"
+check_cmd "the copy's bridge got the stop signal" wait_for "$log" "return 0" 30
 wait "$copy"
-check "the copy exits with 0" test $? -eq 0
+check_cmd "the copy exits with 0" test $? -eq 0
 copy=
-check "the copy's record ends with the stop" \
+check_cmd "the copy's record ends with the stop" \
     diff <(tail -n 3 "$log" | tr -d '\r') <(printf '%s\n' "running" "stop event" "return 0")
 wine_run reg query "$run_key" /v DulvexService </dev/null >/dev/null 2>&1
-check "autostart value deleted" test $? -ne 0
+check_cmd "autostart value deleted" test $? -ne 0
 
 # --- remove with no copy running -----------------------------------------------------------
 wine_run "$fake" -remove </dev/null >"$work/remove2.out" 2>/dev/null
-check "remove with nothing running exits 0" test $? -eq 0
-check "remove with nothing running prints nothing" test ! -s "$work/remove2.out"
+check_cmd "remove with nothing running exits 0" test $? -eq 0
+check_cmd "remove with nothing running prints nothing" test ! -s "$work/remove2.out"
 
-echo "$failures failure(s)"
-[ "$failures" -eq 0 ]
+echo "$FAILURES failure(s)"
+[ "$FAILURES" -eq 0 ]

@@ -1,18 +1,7 @@
 #!/bin/bash
-# Helpers of the host's shell tests. The sourcing script sets failures=0 and checks it at the end.
-
-winpath() { local p=$1; echo "Z:${p//\//\\}"; }
-
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@"; then
-        echo "ok: $what"
-    else
-        echo "FAIL: $what"
-        failures=$((failures + 1))
-    fi
-}
+# Helpers of the host's shell tests, on top of the shared verdicts; the sourcing script checks
+# FAILURES at the end.
+source "$(dirname "${BASH_SOURCE[0]}")/../shell_lib.sh"
 
 wait_for() { # file, fixed text, seconds
     local i

@@ -24,8 +24,8 @@ fi
 
 template=$DULVEX_BUILD/installer-template
 prefix=$DULVEX_BUILD/installer-prefix
-failures=0
-checks=0
+SHELL_LIB_QUIET=1
+source "$(dirname "$0")/../shell_lib.sh"
 
 # The service binds the terminal ports on this host; a test or tool of another build that holds
 # them would make every start fail. Wait for them, or skip.
@@ -80,7 +80,7 @@ cleanup() {
     wine sc delete DvxSquatter >/dev/null 2>&1 </dev/null
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
-    if [ "$failures" -eq 0 ]; then
+    if [ "$FAILURES" -eq 0 ]; then
         rm -rf "$prefix"
     fi
 }
@@ -112,33 +112,15 @@ setup() {
     return $rc
 }
 
-check() { # name expected actual
-    checks=$((checks + 1))
-    if [ "$2" != "$3" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-    fi
-}
-check_match() { # name pattern actual
-    checks=$((checks + 1))
-    if ! [[ $3 =~ $2 ]]; then
-        failures=$((failures + 1))
-        printf 'FAIL %s\n  pattern: %s\n  actual:  %s\n' "$1" "$2" "$3"
-    fi
-}
 check_file_same() { # name built installed
-    checks=$((checks + 1))
-    if ! cmp -s "$2" "$3"; then
-        failures=$((failures + 1))
-        printf 'FAIL %s: %s is not the built file %s\n' "$1" "$3" "$2"
-    fi
+    if cmp -s "$2" "$3"; then pass "$1"; else fail "$1: $3 is not the built file $2"; fi
 }
 check_absent() { # name path
-    checks=$((checks + 1))
     if [ -e "$2" ]; then
-        failures=$((failures + 1))
-        printf 'FAIL %s: %s exists:\n' "$1" "$2"
+        fail "$1: $2 exists:"
         find "$2" | sed 's/^/  /'
+    else
+        pass "$1"
     fi
 }
 # The 16 bytes the service reads for an address: its text, its NUL, zeros after it.
@@ -159,31 +141,31 @@ for bad in "127.0.0" "127.0.0.256" "127.0.0.1.5" "127.0.0.01" "127..0.1" "a.b.c.
            "224.0.0.1" "255.255.255.255" "127.0.0.9x" "-127.0.0.1" "127.0.0.9/24" "1270.0.0.1" \
            ".127.0.0.1" " 127.0.0.9" "127.0.0.9 x"; do
     setup "/ADDR=$bad"
-    check "bad address '$bad': exit code" 3 $?
+    check_eq "bad address '$bad': exit code" 3 $?
     check_match "bad address '$bad': logged" "The terminal address \"$bad\" .*; nothing was changed" \
         "$(tr -d '\r' <"$log" 2>/dev/null)"
 done
-check "bad addresses: no service" "absent (1060)" "$(probe service)"
-check "bad addresses: no address value" "absent key" "$(probe addr)"
-check "bad addresses: no Add/Remove entry" "absent" "$(probe entry)"
+check_eq "bad addresses: no service" "absent (1060)" "$(probe service)"
+check_eq "bad addresses: no address value" "absent key" "$(probe addr)"
+check_eq "bad addresses: no Add/Remove entry" "absent" "$(probe entry)"
 check_absent "bad addresses: no program folder" "$makerdir"
 
 # --- A registration that fails is reported in the program's own words ----------------------
 # Another service that shows our service's name as its display name makes CreateService fail.
 w sc create DvxSquatter binpath= 'C:\nothing.exe' displayname= DulvexService >/dev/null
 setup /ADDR=127.0.0.2
-check "failed registration: exit code" 2 $?
+check_eq "failed registration: exit code" 2 $?
 check_match "failed registration: the program's output in the message" \
     "Installation failed: the service could not be registered: CreateService failed - " "$(tr -d '\r' <"$log")"
 w sc delete DvxSquatter >/dev/null
-check "failed registration: no service" "absent (1060)" "$(probe service)"
+check_eq "failed registration: no service" "absent (1060)" "$(probe service)"
 check_absent "failed registration: no program folder" "$makerdir"
-check "failed registration: no address value" "absent key" "$(probe addr)"
+check_eq "failed registration: no address value" "absent key" "$(probe addr)"
 
 # --- First installation ---------------------------------------------------------------------
 setup /ADDR=127.0.0.2
-check "install: exit code" 0 $?
-check "install: last log line" "Dulvex Bridge 1.0.2.1 is installed and the service runs." \
+check_eq "install: exit code" 0 $?
+check_eq "install: last log line" "Dulvex Bridge 1.0.2.1 is installed and the service runs." \
     "$(tr -d '\r' <"$log" | tail -n 1)"
 check_file_same "install: service program" "$srv_built" "$instdir/DulvexSrv.exe"
 if [ -n "$cpl_built" ]; then
@@ -193,28 +175,28 @@ check_match "install: service runs, auto start, installed program" \
     "^state=4 start=2 pid=[0-9]+ image=\"C:\\\\Program Files\\\\Dulvex\\\\Dulvex Bridge\\\\DulvexSrv.exe\"$" \
     "$(probe service)"
 check_match "install: sc query" "STATE +: 4  RUNNING" "$(w sc query DulvexService)"
-check "install: address value" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
-check "install: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
+check_eq "install: address value" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
+check_eq "install: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
 if [ -n "${DULVEX_CLIENT_EXE:-}" ]; then
     # The integrators' own tool: one capture record (dropped by the service without its debug
     # folder) proves a client connects and writes.
     wine "$DULVEX_CLIENT_EXE" capture "installer test" </dev/null >/dev/null 2>&1
-    check "install: dulvex-client connects and writes" 0 $?
+    check_eq "install: dulvex-client connects and writes" 0 $?
 fi
 pid1=$(service_pid)
-check "install: status block" "pid=$pid1 addr=127.0.0.2" "$(probe ident)"
-check "install: Add/Remove entry" "DisplayName=Dulvex Bridge
+check_eq "install: status block" "pid=$pid1 addr=127.0.0.2" "$(probe ident)"
+check_eq "install: Add/Remove entry" "DisplayName=Dulvex Bridge
 DisplayVersion=1.0.2.1
 Publisher=Dulvex
 InstallLocation=$winstdir
 UninstallString=\"$winstdir\\Uninstall.exe\"" "$(probe entry)"
-check "install: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
+check_eq "install: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
 
 # --- A refused address leaves the installation alone ----------------------------------------
 setup /ADDR=127.0.0.256
-check "bad address over an installation: exit code" 3 $?
-check "bad address over an installation: same service" "$pid1" "$(service_pid)"
-check "bad address over an installation: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
+check_eq "bad address over an installation: exit code" 3 $?
+check_eq "bad address over an installation: same service" "$pid1" "$(service_pid)"
+check_eq "bad address over an installation: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
 
 # --- Install over it: files replaced, service restarted, address kept -----------------------
 printf 'stale' >>"$instdir/DulvexSrv.exe"
@@ -222,26 +204,26 @@ if [ -n "$cpl_built" ]; then
     printf 'stale' >"$sysdir/DulvexCpl.cpl"
 fi
 setup
-check "upgrade: exit code" 0 $?
+check_eq "upgrade: exit code" 0 $?
 check_file_same "upgrade: service program replaced" "$srv_built" "$instdir/DulvexSrv.exe"
 if [ -n "$cpl_built" ]; then
     check_file_same "upgrade: applet replaced" "$cpl_built" "$sysdir/DulvexCpl.cpl"
 fi
 pid2=$(service_pid)
 check_match "upgrade: service runs" "^state=4 " "$(probe service)"
-checks=$((checks + 1))
 if [ -z "$pid2" ] || [ "$pid2" = "$pid1" ]; then
-    failures=$((failures + 1))
-    echo "FAIL upgrade: the service was not restarted (pid $pid1 before, '$pid2' after)"
+    fail "upgrade: the service was not restarted (pid $pid1 before, '$pid2' after)"
+else
+    pass "upgrade: the service was restarted"
 fi
-check "upgrade without an address: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
-check "upgrade: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
+check_eq "upgrade without an address: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
+check_eq "upgrade: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
 
 # --- Install over it with a new address: the restarted service uses it ----------------------
 setup /ADDR=127.0.0.3
-check "new address: exit code" 0 $?
-check "new address: value" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
-check "new address: published by the restarted service" "pid=$(service_pid) addr=127.0.0.3" "$(probe ident)"
+check_eq "new address: exit code" 0 $?
+check_eq "new address: value" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+check_eq "new address: published by the restarted service" "pid=$(service_pid) addr=127.0.0.3" "$(probe ident)"
 
 # --- Removal, waited for: run a copy of the uninstaller in place of the folder -------------
 cp "$instdir/Uninstall.exe" "$prefix/drive_c/uninstall-copy.exe"
@@ -250,14 +232,14 @@ cp "$instdir/Uninstall.exe" "$prefix/drive_c/uninstall-copy.exe"
 # shellcheck disable=SC2086
 set -f
 wine "$prefix/drive_c/uninstall-copy.exe" /S '/LOG=C:\uninstall.log' _?=$winstdir </dev/null >/dev/null 2>&1
-check "uninstall: exit code" 0 $?
+check_eq "uninstall: exit code" 0 $?
 set +f
-check "uninstall: service gone" "absent (1060)" "$(probe service)"
+check_eq "uninstall: service gone" "absent (1060)" "$(probe service)"
 check_absent "uninstall: program folder gone" "$makerdir"
 check_absent "uninstall: applet gone" "$sysdir/DulvexCpl.cpl"
-check "uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
-check "uninstall: event source gone" "absent" "$(probe eventsource)"
-check "uninstall: address kept" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+check_eq "uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
+check_eq "uninstall: event source gone" "absent" "$(probe eventsource)"
+check_eq "uninstall: address kept" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
 rm -f "$prefix/drive_c/uninstall-copy.exe"
 
 # --- A service that cannot start is not left behind -----------------------------------------
@@ -269,14 +251,14 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 setup /ADDR=127.0.0.4
-check "failed start: exit code" 2 $?
+check_eq "failed start: exit code" 2 $?
 check_match "failed start: logged" "Installation failed: the service did not keep running" \
     "$(tr -d '\r' <"$log")"
-check "failed start: no service" "absent (1060)" "$(probe service)"
+check_eq "failed start: no service" "absent (1060)" "$(probe service)"
 check_absent "failed start: no program folder" "$makerdir"
 check_absent "failed start: no applet" "$sysdir/DulvexCpl.cpl"
-check "failed start: no Add/Remove entry" "absent" "$(probe entry)"
-check "failed start: address restored" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+check_eq "failed start: no Add/Remove entry" "absent" "$(probe entry)"
+check_eq "failed start: address restored" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
 wine "$probe" release >/dev/null 2>&1 </dev/null
 wait "$holder"
 
@@ -284,16 +266,16 @@ wait "$holder"
 # It hands over to a copy of itself in the temporary folder and returns at once: the test waits
 # for the copy's work to show.
 setup
-check "reinstall: exit code" 0 $?
-check "reinstall without an address: address kept" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
+check_eq "reinstall: exit code" 0 $?
+check_eq "reinstall without an address: address kept" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
 wine "$instdir/Uninstall.exe" /S </dev/null >/dev/null 2>&1
-check "plain uninstall: exit code" 0 $?
+check_eq "plain uninstall: exit code" 0 $?
 for _ in $(seq 100); do
     [ "$(probe entry)" = absent ] && [ ! -e "$makerdir" ] && break
     sleep 0.2
 done
-check "plain uninstall: service gone" "absent (1060)" "$(probe service)"
-check "plain uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
+check_eq "plain uninstall: service gone" "absent (1060)" "$(probe service)"
+check_eq "plain uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
 check_absent "plain uninstall: program folder gone" "$makerdir"
 
 # --- A service registered by hand from another folder is taken over -------------------------
@@ -304,18 +286,18 @@ w sc start DulvexService >/dev/null
 check_match "hand installation runs" '^state=[24] start=2 pid=[0-9]+ image=C:\\handinst\\DulvexSrv.exe$' \
     "$(probe service)"
 setup
-check "over a hand installation: exit code" 0 $?
+check_eq "over a hand installation: exit code" 0 $?
 check_match "over a hand installation: the installed copy runs" \
     "^state=4 start=2 pid=[0-9]+ image=\"C:\\\\Program Files\\\\Dulvex\\\\Dulvex Bridge\\\\DulvexSrv.exe\"$" \
     "$(probe service)"
-check "over a hand installation: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
+check_eq "over a hand installation: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
 
 # --- The interactive installer, driven through its pages on a virtual display ---------------
 ui_driver=$(dirname "$probe")/install_ui_driver.exe
 if [ -n "${DISPLAY:-}" ] && [ -f "$ui_driver" ]; then
     wine "$setup" '/LOG=C:\setup.log' </dev/null >/dev/null 2>&1 &
     interactive=$!
-    check "interactive: pages" "ok installer window
+    check_eq "interactive: pages" "ok installer window
 ok welcome page
 ok address page
 refusal: \"127.0.0.300\" has a number above 255.
@@ -331,17 +313,17 @@ ok installer closed" "$(w "$ui_driver" 127.0.0.300 127.0.0.5)"
     done
     kill "$interactive" 2>/dev/null
     wait "$interactive"
-    check "interactive: exit code" 0 $?
-    check "interactive: address value" "$(addr_bytes 127.0.0.5)" "$(probe addr)"
-    check "interactive: service uses it" "pid=$(service_pid) addr=127.0.0.5" "$(probe ident)"
+    check_eq "interactive: exit code" 0 $?
+    check_eq "interactive: address value" "$(addr_bytes 127.0.0.5)" "$(probe addr)"
+    check_eq "interactive: service uses it" "pid=$(service_pid) addr=127.0.0.5" "$(probe ident)"
     interactive=
 else
     echo "interactive installer not tested: no Xvfb or no driver"
 fi
 
-echo "$checks checks, $failures failed, ${SECONDS} s"
-if [ "$failures" -ne 0 ]; then
+echo "$CHECKS checks, $FAILURES failed, ${SECONDS} s"
+if [ "$FAILURES" -ne 0 ]; then
     echo "Installer logs:"
     cat "$prefix/setup-runs.log"
 fi
-[ "$failures" -eq 0 ]
+[ "$FAILURES" -eq 0 ]

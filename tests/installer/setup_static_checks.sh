@@ -7,9 +7,7 @@ objdump=$1
 setup=$2
 format=$3
 version=$4
-failures=0
-
-fail() { failures=$((failures + 1)); echo "FAIL $*"; }
+source "$(dirname "$0")/../shell_lib.sh"
 
 actual=$("$objdump" -f "$setup" | sed -n 's/.*file format //p')
 [ "$actual" = "$format" ] || fail "file format: expected $format, found '$actual'"
@@ -28,5 +26,5 @@ rm -f "${TMPDIR:-/tmp}/setup-strings.$$"
 # Without it a standard user's run would fail half way instead of being elevated first.
 grep -aq 'level="requireAdministrator"' "$setup" || fail "manifest does not request administrator rights"
 
-[ "$failures" -eq 0 ] && echo "installer static checks passed"
-[ "$failures" -eq 0 ]
+[ "$FAILURES" -eq 0 ] && echo "installer static checks passed"
+[ "$FAILURES" -eq 0 ]

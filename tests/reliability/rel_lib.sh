@@ -18,14 +18,9 @@ if [ -z "${DULVEX_TERMSIM:-}" ]; then
     done
     export DULVEX_TERMSIM
 fi
+SHELL_LIB_STAMP=1
 source "$DULVEX_SOURCE/tests/e2e/lib.sh"
 REL_MODE=${REL_MODE:-ci}
-# Time stamps on every verdict show where a slow run spends its time.
-pass() { echo "ok [$(date +%T)]: $*"; }
-fail() {
-    echo "FAIL [$(date +%T)]: $*"
-    FAILURES=$((FAILURES + 1))
-}
 REL_CLIENT=$DULVEX_BUILD/tests/reliability/rel_client.exe
 [ -e "$REL_CLIENT" ] || { echo "missing $REL_CLIENT"; exit 1; }
 e2e_require
@@ -77,7 +72,6 @@ rel_service_alive() {
 }
 
 # kv TEXT KEY: the value of KEY in a line of "key=value" words.
-kv() { echo "$1" | tr -d '\r' | tr ' ' '\n' | sed -n "s/^$2=//p" | head -1; }
 
 # On failure the work folder (traces, termsim's log, the client's output) is kept for a look.
 rel_cleanup() {
