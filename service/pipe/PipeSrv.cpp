@@ -66,18 +66,25 @@ HANDLE CreateInstance(PipeServer* srv)
 {
     DWORD size = static_cast<DWORD>(srv->BufferSize);
     DWORD outSize = srv->BufferSize > PIPE_MIN_OUT_BUFFER ? size : static_cast<DWORD>(PIPE_MIN_OUT_BUFFER);
-    HANDLE pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, outSize, size,
-                                   NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
-    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER &&
-        (srv->PipeMode & PIPE_MODE_LOCAL_ONLY) != 0) {
-        // Before Vista the flag is unknown and the call is refused; the DACL still denies the
-        // NETWORK group there.
-        TraceMessage("PipeCreate: no PIPE_REJECT_REMOTE_CLIENTS on this platform\n");
-        srv->PipeMode &= ~PIPE_MODE_LOCAL_ONLY;
-        pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, outSize, size,
-                                NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeA(srv->PipeName, srv->OpenMode, srv->PipeMode, srv->MaxInstances, outSize, size,
+                                       NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
+        if (pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER)
+            return pipe;
+        if ((srv->PipeMode & PIPE_MODE_LOCAL_ONLY) != 0) {
+            // Before Vista the flag is unknown and the call is refused; the DACL still denies
+            // the NETWORK group there.
+            TraceMessage("PipeCreate: no PIPE_REJECT_REMOTE_CLIENTS on this platform\n");
+            srv->PipeMode &= ~PIPE_MODE_LOCAL_ONLY;
+        } else if ((srv->OpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE) != 0) {
+            // Before Windows 2000 SP2 likewise; the count of instances still tells.
+            TraceMessage("PipeCreate: no FILE_FLAG_FIRST_PIPE_INSTANCE on this platform\n");
+            srv->OpenMode &= ~FILE_FLAG_FIRST_PIPE_INSTANCE;
+        } else {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return pipe;
+        }
     }
-    return pipe;
 }
 
 // A client that connected before the connect was issued is taken up like a completed
@@ -195,6 +202,7 @@ PipeServer* PipeSrvCreate(const char* name, int32_t bufferSize, int32_t maxInsta
     memcpy(srv->PipeName, name, nameSize);
     srv->BufferSize = bufferSize;
     srv->MaxInstances = maxInstances == 0 ? PIPE_DEFAULT_INSTANCES : maxInstances;
+    srv->OpenMode = PIPE_OPEN_MODE;
     srv->PipeMode = PIPE_MODE_MESSAGE | PIPE_MODE_LOCAL_ONLY;
     srv->Pipe = INVALID_HANDLE_VALUE;
     srv->ReadOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -54,6 +54,7 @@ struct PipeServer {
     OVERLAPPED WriteOverlapped;  // the write of the queue's first message
     int32_t BufferSize;      // receive buffer, read request and inbound pipe buffer
     uint8_t* Buffer;         // in the same block as the record
+    DWORD OpenMode;          // loses FILE_FLAG_FIRST_PIPE_INSTANCE when the platform refuses it
     DWORD PipeMode;          // loses PIPE_MODE_LOCAL_ONLY when the platform refuses it
     int32_t HasMessage;      // 1 from a completed read's GotOverResult n > 0 until PipeSrvRead
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen

@@ -452,4 +452,34 @@ TEST(PipeServerEarlyClient, ConnectedBeforeConnectRequestIsServed)
     PipeSrvDestroy(srv);
 }
 
+// CreateNamedPipeA of a platform that knows neither PIPE_REJECT_REMOTE_CLIENTS nor
+// FILE_FLAG_FIRST_PIPE_INSTANCE (before Windows 2000 SP2).
+HANDLE WINAPI CreateWithoutNewFlags(LPCSTR name, DWORD open, DWORD mode, DWORD count, DWORD out, DWORD in,
+                                    DWORD timeout, LPSECURITY_ATTRIBUTES sa)
+{
+    if ((open & FILE_FLAG_FIRST_PIPE_INSTANCE) != 0 || (mode & PIPE_MODE_LOCAL_ONLY) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return RealCreateNamedPipe(name, open, mode, count, out, in, timeout, sa);
+}
+
+TEST(PipeServerOldPlatform, CreatedWithoutTheFlagsItRefuses)
+{
+    TraceCapture trace;
+    std::string name = TestPipeName("old");
+    RealCreateNamedPipe = reinterpret_cast<CreateNamedPipeFn>(
+        SwapImport("CreateNamedPipeA", reinterpret_cast<void*>(&CreateWithoutNewFlags)));
+    ASSERT_NE(RealCreateNamedPipe, nullptr);
+    PipeServer* srv = PipeSrvCreate(name.c_str(), 600, 0);
+    SwapImport("CreateNamedPipeA", reinterpret_cast<void*>(RealCreateNamedPipe));
+    ASSERT_NE(srv, nullptr);
+    std::string text = trace.Text();
+    EXPECT_TRUE(Contains(text, "PipeCreate: no PIPE_REJECT_REMOTE_CLIENTS on this platform\n")) << text;
+    EXPECT_TRUE(Contains(text, "PipeCreate: no FILE_FLAG_FIRST_PIPE_INSTANCE on this platform\n")) << text;
+    EXPECT_EQ(srv->OpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE, 0u);
+    EXPECT_EQ(srv->PipeMode & PIPE_MODE_LOCAL_ONLY, 0u);
+    PipeSrvDestroy(srv);
+}
+
 }  // namespace
