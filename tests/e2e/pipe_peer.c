@@ -1,6 +1,7 @@
 /* Other programs on the service's pipe, for the end-to-end pipe test.
  *   pipe_peer squat NAME      creates NAME first (room for more instances) and keeps it until a
- *                             client connects to it; prints "holding" once the name is taken
+ *                             client connects to it (30 s at most); prints "holding" once the
+ *                             name is taken
  *   pipe_peer stall NAME MS   a client that sends three commands to Petro, then commands with
  *                             full-size answers to the other four applications, never reads, and
  *                             watches for MS milliseconds whether the service drops it; prints
@@ -14,19 +15,26 @@
 
 /* The most data a command from a client carries (600 bytes in all with its header). */
 #define COMMAND_DATA 597
+/* The longest a squatter waits for its client. */
+#define SQUAT_MS 30000
 
 static int Squat(const char* name)
 {
-    HANDLE h = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+    HANDLE h = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                 PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         printf("squat error=%lu\n", GetLastError());
         return 1;
     }
+    OVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     printf("holding\n");
     fflush(stdout);
-    ConnectNamedPipe(h, NULL);
+    if (!ConnectNamedPipe(h, &ov) && GetLastError() == ERROR_IO_PENDING)
+        WaitForSingleObject(ov.hEvent, SQUAT_MS);
     CloseHandle(h);
+    CloseHandle(ov.hEvent);
     return 0;
 }
 

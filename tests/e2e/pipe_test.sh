@@ -16,7 +16,14 @@ peer squat "$PIPE" >"$E2E_WORK/squat.out" &
 squatter=$!
 for i in $(seq 1 100); do grep -q holding "$E2E_WORK/squat.out" 2>/dev/null && break; sleep 0.1; done
 expect_grep "$E2E_WORK/squat.out" "holding" "another program holds the pipe's name"
-$DULVEX_WINE "$SRV" -debug -logfile="$(winpath "$E2E_WORK/squat.log")" </dev/null >"$E2E_WORK/squat-srv.out" 2>&1
+$DULVEX_WINE "$SRV" -debug -logfile="$(winpath "$E2E_WORK/squat.log")" </dev/null >"$E2E_WORK/squat-srv.out" 2>&1 &
+srv=$!
+for i in $(seq 1 300); do grep -q "Done -> \|'Petro': TerminalSend" "$E2E_WORK/squat.log" 2>/dev/null && break; sleep 0.1; done
+if ! grep -q "Done -> " "$E2E_WORK/squat.log" 2>/dev/null; then
+    fail "the service serves beside the program that holds its name"
+    wine_quiet taskkill /F /IM DulvexSrv.exe
+fi
+wait "$srv"
 expect_grep "$E2E_WORK/squat.log" "Done -> -4" "the service ends with the pipe's result"
 expect_grep "$E2E_WORK/squat.log" "PipeCreate: the name '$PIPE' is held by another program" "the trace says why"
 # A client reaches the squatter, which then ends.
