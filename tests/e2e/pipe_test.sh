@@ -46,7 +46,12 @@ expect_grep "$E2E_WORK/trace.log" "PipeWrite: client took nothing for 3000 ms ->
 # Petro's three frames (command 0x0045) are each sent four times: every copy and every next
 # frame follows the one before after the retransmission interval and the timer's step, however
 # full the client's pipe is.
-sleep 3
+petro_frames() {
+    awk '$2 == "in" && $3 == "Petro" && $4 == "len=7" && $7 == "00" && $8 == "03" && $9 == "00" && $10 == "45"' \
+        "$E2E_WORK/petro.log" 2>/dev/null | wc -l
+}
+for i in $(seq 1 200); do [ "$(petro_frames)" -ge 12 ] && break; sleep 0.1; done
+sleep 1
 kill -INT "$petro" 2>/dev/null
 wait "$petro" 2>/dev/null
 gaps=$(awk '$2 == "in" && $3 == "Petro" && $4 == "len=7" && $7 == "00" && $8 == "03" && $9 == "00" && $10 == "45" {
