@@ -1,4 +1,6 @@
-// The bridge: one thread, one wait over the stop event, the pipe server and the five links.
+// The bridge: one thread, one wait over the stop event, the pipe server and the five links. It
+// never waits on anything else: messages to the client are queued and written as the client
+// takes them.
 #include "bridge.h"
 
 #include <winsock2.h>
@@ -24,7 +26,8 @@ constexpr uint32_t TIMER_INTERVAL_MS = 100;
 constexpr size_t CLIENT_BUFFER_SIZE = 2048;
 constexpr DWORD WAIT_STOP = 0;
 constexpr DWORD WAIT_PIPE = 1;
-constexpr DWORD FIRST_TERMINAL_SLOT = 2;
+constexpr DWORD WAIT_PIPE_WRITE = 2;
+constexpr DWORD FIRST_TERMINAL_SLOT = 3;
 constexpr DWORD WAIT_COUNT = FIRST_TERMINAL_SLOT + APP_COUNT;
 constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
 
@@ -167,6 +170,7 @@ int Serve(Bridge* b, HANDLE TermEvent)
     HANDLE waits[WAIT_COUNT];
     waits[WAIT_STOP] = TermEvent;
     waits[WAIT_PIPE] = PipeSrvGetEvent(b->Server);
+    waits[WAIT_PIPE_WRITE] = PipeSrvGetWriteEvent(b->Server);
     for (int i = 0; i < APP_COUNT; ++i)
         waits[FIRST_TERMINAL_SLOT + i] = TerminalEvent(b->Terminals[i]);
 
@@ -188,6 +192,8 @@ int Serve(Bridge* b, HANDLE TermEvent)
         }
         if (r == WAIT_OBJECT_0 + WAIT_PIPE)
             ClientMessage(b);
+        else if (r == WAIT_OBJECT_0 + WAIT_PIPE_WRITE)
+            PipeSrvWritten(b->Server);
         else if (r >= WAIT_OBJECT_0 + FIRST_TERMINAL_SLOT && r < WAIT_OBJECT_0 + WAIT_COUNT)
             TerminalMessage(b, static_cast<int>(r - WAIT_OBJECT_0 - FIRST_TERMINAL_SLOT));
 

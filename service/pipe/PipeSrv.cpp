@@ -1,8 +1,9 @@
 // Overlapped named-pipe server. Exactly one operation is outstanding on ReadOverlapped at any
 // time (a connect while no client is attached, a read while one is), and its event, which the
 // bridge waits on, stays signalled from that operation's completion until the server issues
-// the next one. A client that goes, or any failure on the read side, costs that client its
-// instance: it is closed and a fresh one waits for the next client.
+// the next one. At most one write is outstanding on WriteOverlapped: the first message of the
+// client's queue. A client that goes, that misbehaves or that stops taking messages is
+// disconnected, and the same instance listens for the next client: the name is never free.
 #include "PipeSrv.h"
 
 #include <cstdlib>
@@ -17,6 +18,10 @@ namespace {
 constexpr ULONG_PTR STATUS_PENDING_VALUE = 0x103;
 // How long a cancelled operation may take to complete before its OVERLAPPED is reused.
 constexpr DWORD CANCEL_WAIT_MS = 1000;
+// A client that opens and closes the pipe between a disconnect and the next connect makes that
+// connect fail at once (ERROR_NO_DATA); the instance is disconnected and asked to connect again
+// this many times in all before the periodic check takes over.
+constexpr int CONNECT_TRIES = 3;
 
 unsigned long HandleValue(HANDLE h) { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(h)); }
 
@@ -28,33 +33,58 @@ void AwaitCancelled(OVERLAPPED* ov)
         WaitForSingleObject(ov->hEvent, CANCEL_WAIT_MS);
 }
 
+// Ends every operation on the instance and forgets the client, its message and its queue.
+void ForgetClient(PipeServer* srv)
+{
+    if (srv->Pipe != INVALID_HANDLE_VALUE) {
+        CancelIo(srv->Pipe);
+        AwaitCancelled(&srv->ReadOverlapped);
+        AwaitCancelled(&srv->WriteOverlapped);
+    }
+    srv->Listening = 0;
+    srv->Ready = 0;
+    srv->HasMessage = 0;
+    srv->Writing = 0;
+    srv->OutCount = 0;
+    srv->OutFirst = 0;
+    srv->OutBytes = 0;
+    // After the cancelled operations completed, which signals the events.
+    ResetEvent(srv->ReadOverlapped.hEvent);
+    ResetEvent(srv->WriteOverlapped.hEvent);
+}
+
 void CloseInstance(PipeServer* srv)
 {
     if (srv->Pipe == INVALID_HANDLE_VALUE)
         return;
-    CancelIo(srv->Pipe);
+    ForgetClient(srv);
     CloseHandle(srv->Pipe);
     srv->Pipe = INVALID_HANDLE_VALUE;
-    AwaitCancelled(&srv->ReadOverlapped);
-    AwaitCancelled(&srv->WriteOverlapped);
 }
 
 HANDLE CreateInstance(PipeServer* srv)
 {
     DWORD size = static_cast<DWORD>(srv->BufferSize);
     DWORD outSize = srv->BufferSize > PIPE_MIN_OUT_BUFFER ? size : static_cast<DWORD>(PIPE_MIN_OUT_BUFFER);
-    HANDLE pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, outSize, size,
-                                   NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
-    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER &&
-        (srv->PipeMode & PIPE_MODE_LOCAL_ONLY) != 0) {
-        // Before Vista the flag is unknown and the call is refused; the DACL still denies the
-        // NETWORK group there.
-        TraceMessage("PipeCreate: no PIPE_REJECT_REMOTE_CLIENTS on this platform\n");
-        srv->PipeMode &= ~PIPE_MODE_LOCAL_ONLY;
-        pipe = CreateNamedPipeA(srv->PipeName, PIPE_OPEN_MODE, srv->PipeMode, srv->MaxInstances, outSize, size,
-                                NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeA(srv->PipeName, srv->OpenMode, srv->PipeMode, srv->MaxInstances, outSize, size,
+                                       NMPWAIT_WAIT_FOREVER, GetOpenSecurityAttributes());
+        if (pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER)
+            return pipe;
+        if ((srv->PipeMode & PIPE_MODE_LOCAL_ONLY) != 0) {
+            // Before Vista the flag is unknown and the call is refused; the DACL still denies
+            // the NETWORK group there.
+            TraceMessage("PipeCreate: no PIPE_REJECT_REMOTE_CLIENTS on this platform\n");
+            srv->PipeMode &= ~PIPE_MODE_LOCAL_ONLY;
+        } else if ((srv->OpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE) != 0) {
+            // Before Windows 2000 SP2 likewise; the count of instances still tells.
+            TraceMessage("PipeCreate: no FILE_FLAG_FIRST_PIPE_INSTANCE on this platform\n");
+            srv->OpenMode &= ~FILE_FLAG_FIRST_PIPE_INSTANCE;
+        } else {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return pipe;
+        }
     }
-    return pipe;
 }
 
 // A client that connected before the connect was issued is taken up like a completed
@@ -64,6 +94,96 @@ void InstantConnection(PipeServer* srv)
     srv->ReadOverlapped.Internal = 0;
     srv->ReadOverlapped.InternalHigh = 0;
     SetEvent(srv->ReadOverlapped.hEvent);
+}
+
+// Issues the connect on a disconnected instance: 1 when it is outstanding or a client is
+// already there.
+int Listen(PipeServer* srv)
+{
+    for (int tries = 1;; ++tries) {
+        ResetEvent(srv->ReadOverlapped.hEvent);
+        srv->ReadOverlapped.Offset = 0;
+        srv->ReadOverlapped.OffsetHigh = 0;
+        if (ConnectNamedPipe(srv->Pipe, &srv->ReadOverlapped)) {
+            LogMessage("\tTRUE? just connected .....\n");
+            InstantConnection(srv);
+            srv->Listening = 1;
+            return 1;
+        }
+        DWORD err = GetLastError();
+        LogMessage("\tConnectNamePipe -> 0 -> %lu (%08lx)\n", err, err);
+        switch (err) {
+        case ERROR_PIPE_CONNECTED:
+            LogMessage("\tOKay, just connected .....\n");
+            InstantConnection(srv);
+            srv->Listening = 1;
+            return 1;
+        case ERROR_IO_PENDING:
+        case ERROR_PIPE_LISTENING:
+            LogMessage("\tPending ......\n");
+            srv->Listening = 1;
+            return 1;
+        default:
+            // The connect failed at once, so nothing is outstanding on the OVERLAPPED.
+            srv->ReadOverlapped.Internal = 0;
+            ResetEvent(srv->ReadOverlapped.hEvent);
+            if (tries >= CONNECT_TRIES)
+                return 0;
+            DisconnectNamedPipe(srv->Pipe);
+            break;
+        }
+    }
+}
+
+// Drops the current client, if any, and listens for the next one.
+int ServeNext(PipeServer* srv)
+{
+    if (PipeCreate(srv))
+        return 1;
+    LogMessage("Error, can't create server again !\n");
+    return 0;
+}
+
+// The queue's first message was taken by the pipe: the others move up.
+void PopFirst(PipeServer* srv)
+{
+    uint32_t len = srv->OutLen[srv->OutFirst];
+    srv->OutBytes -= len;
+    memmove(srv->Out, srv->Out + len, srv->OutBytes);
+    srv->OutFirst = (srv->OutFirst + 1) % PIPE_OUT_QUEUE_MESSAGES;
+    --srv->OutCount;
+}
+
+// Hands queued messages to the pipe until one has to wait for the client. The pending write
+// reads its bytes from the start of Out, which stays put until it has completed. 1: the client
+// is still served; 0: a write failed and the client was dropped.
+int WriteQueued(PipeServer* srv)
+{
+    while (!srv->Writing && srv->OutCount > 0) {
+        ResetEvent(srv->WriteOverlapped.hEvent);
+        srv->WriteOverlapped.Offset = 0;
+        srv->WriteOverlapped.OffsetHigh = 0;
+        DWORD written = 0;
+        if (WriteFile(srv->Pipe, srv->Out, srv->OutLen[srv->OutFirst], &written, &srv->WriteOverlapped)) {
+            TraceMessage("PipeWrite - instant -> %lu\n", written);
+            PopFirst(srv);
+            continue;
+        }
+        DWORD err = GetLastError();
+        if (err == ERROR_IO_PENDING) {
+            TraceMessage("PipeWrite -> overlapped, %lu queued ....\n", static_cast<unsigned long>(srv->OutCount));
+            srv->Writing = 1;
+            srv->WriteSince = GetTickCount64();
+            return 1;
+        }
+        srv->WriteOverlapped.Internal = 0;
+        LogMessage("PipeWrite error -> %lu (%08lx) -> drop the client\n", err, err);
+        ServeNext(srv);
+        return 0;
+    }
+    if (!srv->Writing)
+        ResetEvent(srv->WriteOverlapped.hEvent);
+    return 1;
 }
 
 }  // namespace
@@ -82,6 +202,7 @@ PipeServer* PipeSrvCreate(const char* name, int32_t bufferSize, int32_t maxInsta
     memcpy(srv->PipeName, name, nameSize);
     srv->BufferSize = bufferSize;
     srv->MaxInstances = maxInstances == 0 ? PIPE_DEFAULT_INSTANCES : maxInstances;
+    srv->OpenMode = PIPE_OPEN_MODE;
     srv->PipeMode = PIPE_MODE_MESSAGE | PIPE_MODE_LOCAL_ONLY;
     srv->Pipe = INVALID_HANDLE_VALUE;
     srv->ReadOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -107,50 +228,48 @@ void PipeSrvDestroy(PipeServer* srv)
 
 HANDLE PipeSrvGetEvent(PipeServer* srv) { return srv == nullptr ? nullptr : srv->ReadOverlapped.hEvent; }
 
+HANDLE PipeSrvGetWriteEvent(PipeServer* srv) { return srv == nullptr ? nullptr : srv->WriteOverlapped.hEvent; }
+
 int PipeCreate(PipeServer* srv)
 {
     if (srv == nullptr)
         return 0;
-    srv->Ready = 0;
-    srv->HasMessage = 0;
-    CloseInstance(srv);
-    // After the cancelled operation completed, which signals the event.
-    ResetEvent(srv->ReadOverlapped.hEvent);
+    ForgetClient(srv);
+    if (srv->Pipe != INVALID_HANDLE_VALUE) {
+        // The instance is kept: closing it would free the name until the next one exists.
+        // Disconnecting an instance that has no client fails harmlessly.
+        DisconnectNamedPipe(srv->Pipe);
+        LogMessage("PipeCreate '%s' -> %08lx, the same instance again\n", srv->PipeName, HandleValue(srv->Pipe));
+        return Listen(srv);
+    }
 
     srv->Pipe = CreateInstance(srv);
+    DWORD err = GetLastError();
     LogMessage("PipeCreate '%s' -> %08lx\n", srv->PipeName, HandleValue(srv->Pipe));
     if (srv->Pipe == INVALID_HANDLE_VALUE) {
         LogMessage("INVALID_HANDLE_VALUE !!!!\n");
+        // The first-instance flag refuses a name that exists (Windows: access denied), and so
+        // does a name whose every instance slot is taken (pipe busy).
+        if (err == ERROR_ACCESS_DENIED || err == ERROR_PIPE_BUSY) {
+            SetLastError(err);
+            LogMessage("PipeCreate: the name '%s' is held by another program (error %lu): not served beside it\n",
+                       srv->PipeName, err);
+        }
         return 0;
     }
-
-    srv->ReadOverlapped.Offset = 0;
-    srv->ReadOverlapped.OffsetHigh = 0;
-    if (ConnectNamedPipe(srv->Pipe, &srv->ReadOverlapped)) {
-        LogMessage("\tTRUE? just connected .....\n");
-        InstantConnection(srv);
-        return 1;
-    }
-    DWORD err = GetLastError();
-    LogMessage("\tConnectNamePipe -> 0 -> %lu (%08lx)\n", err, err);
-    switch (err) {
-    case ERROR_PIPE_CONNECTED:
-        LogMessage("\tOKay, just connected .....\n");
-        InstantConnection(srv);
-        return 1;
-    case ERROR_IO_PENDING:
-    case ERROR_PIPE_LISTENING:
-        LogMessage("\tPending ......\n");
-        return 1;
-    default:
-        // Typically ERROR_NO_DATA: a client came and went before the connect. The instance is
-        // useless; without it PipeSrvCheck tries again on the next quiet time-out. The connect
-        // failed at once, so nothing is outstanding on the OVERLAPPED.
-        srv->ReadOverlapped.Internal = 0;
+    // Where the first-instance flag is not enforced (Wine), ours is a further instance of a
+    // name that already existed: serving beside that program would let clients reach it.
+    DWORD instances = 0;
+    if (GetNamedPipeHandleStateA(srv->Pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) && instances > 1) {
         CloseInstance(srv);
-        ResetEvent(srv->ReadOverlapped.hEvent);
+        SetLastError(ERROR_ALREADY_EXISTS);
+        LogMessage("PipeCreate: the name '%s' is held by another program (%lu instances): not served beside it\n",
+                   srv->PipeName, instances);
         return 0;
     }
+    // When the connect fails the instance is kept all the same: the name stays ours until
+    // the periodic check connects it.
+    return Listen(srv);
 }
 
 int PipeStart(PipeServer* srv)
@@ -159,7 +278,7 @@ int PipeStart(PipeServer* srv)
         return 0;
     TraceMessage("PipeStart(Server=%p): Pipe=0x%08lx, Ready=%d\n", static_cast<void*>(srv), HandleValue(srv->Pipe),
                  static_cast<int>(srv->Ready));
-    if (srv->Pipe == INVALID_HANDLE_VALUE)
+    if (srv->Pipe == INVALID_HANDLE_VALUE || !srv->Listening)
         return 0;
     srv->Ready = 1;
     srv->HasMessage = 0;
@@ -181,9 +300,9 @@ int PipeStart(PipeServer* srv)
         LogMessage("\t=> ERROR_BROKEN_PIPE = EOF :-)\n");
     // The read failed at once, so nothing is outstanding to cancel.
     srv->ReadOverlapped.Internal = 0;
-    CloseHandle(srv->Pipe);
-    srv->Pipe = INVALID_HANDLE_VALUE;
     ResetEvent(srv->ReadOverlapped.hEvent);
+    srv->Listening = 0;
+    srv->Ready = 0;
     return 0;
 }
 
@@ -191,7 +310,7 @@ int GotOverResult(PipeServer* srv)
 {
     if (srv == nullptr)
         return -1;
-    if (srv->Pipe == INVALID_HANDLE_VALUE)
+    if (srv->Pipe == INVALID_HANDLE_VALUE || !srv->Listening)
         return 0;
     if (srv->HasMessage)
         return static_cast<int>(srv->Transferred);
@@ -206,27 +325,21 @@ int GotOverResult(PipeServer* srv)
             LogMessage("\tERROR_IO_INCOMPLETE :-(\n");
             return 0;
         }
-        if (PipeCreate(srv))
-            return 0;
-        LogMessage("Error, can't create server again !\n");
-        return -1;
+        return ServeNext(srv) ? 0 : -1;
     }
     TraceMessage("GotOverResult(ready=%d) -> got %lu bytes ....\n", static_cast<int>(srv->Ready), srv->Transferred);
     if (srv->Ready == 0) {
         if (PipeStart(srv))
             return 0;
-        LogMessage("Error, can't start server again !\n");
-        return -1;
+        // Typically a first message too long for the buffer: that client is dropped too.
+        return ServeNext(srv) ? 0 : -1;
     }
     if (srv->Transferred > 0) {
         srv->HasMessage = 1;
         return static_cast<int>(srv->Transferred);
     }
     LogMessage("Read ZERO bytes -> the other end ends ?\n");
-    if (PipeCreate(srv))
-        return 0;
-    LogMessage("Error, can't create server again !\n");
-    return -1;
+    return ServeNext(srv) ? 0 : -1;
 }
 
 int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size)
@@ -248,10 +361,9 @@ int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size)
     if (PipeStart(srv))
         return static_cast<int>(n);
     // Typically the client wrote its last message and closed its end at once. The message is
-    // whole and is delivered; the client is gone, so the next one gets a fresh instance now.
+    // whole and is delivered; the client is gone, so the instance listens for the next one now.
     LogMessage("PipeServRead OKAY, but Start error ...:-{\n");
-    if (!PipeCreate(srv))
-        LogMessage("Error, can't create server again !\n");
+    ServeNext(srv);
     return static_cast<int>(n);
 }
 
@@ -263,51 +375,56 @@ int PipeWrite(PipeServer* srv, const void* msg, uint32_t len)
         LogMessage("Warning, PipeWrite when server not ready -> discard ...\n");
         return 0;
     }
-    ResetEvent(srv->WriteOverlapped.hEvent);
-    srv->WriteOverlapped.Offset = 0;
-    srv->WriteOverlapped.OffsetHigh = 0;
-    DWORD written = 0;
-    if (WriteFile(srv->Pipe, msg, len, &written, &srv->WriteOverlapped)) {
-        TraceMessage("PipeWrite - instant -> %lu\n", written);
-        return static_cast<int>(written);
+    if (PipeSrvWritten(srv) == 0)
+        return -1;
+    if (srv->OutCount >= PIPE_OUT_QUEUE_MESSAGES || len > PIPE_OUT_QUEUE_BYTES - srv->OutBytes) {
+        LogMessage("PipeWrite: client's queue is full (%lu messages, %lu bytes) -> drop it\n",
+                   static_cast<unsigned long>(srv->OutCount), static_cast<unsigned long>(srv->OutBytes));
+        ServeNext(srv);
+        return -1;
     }
-    DWORD err = GetLastError();
-    if (err != ERROR_IO_PENDING)
-        srv->WriteOverlapped.Internal = 0;
-    if (err == ERROR_PIPE_LISTENING) {
-        srv->Ready = 0;
+    if (len > 0)
+        memcpy(srv->Out + srv->OutBytes, msg, len);
+    srv->OutLen[(srv->OutFirst + srv->OutCount) % PIPE_OUT_QUEUE_MESSAGES] = len;
+    ++srv->OutCount;
+    srv->OutBytes += len;
+    return WriteQueued(srv) ? static_cast<int>(len) : -1;
+}
+
+int PipeSrvWritten(PipeServer* srv)
+{
+    if (srv == nullptr)
+        return -1;
+    if (!srv->Writing)
+        return WriteQueued(srv);
+    if (srv->WriteOverlapped.Internal == STATUS_PENDING_VALUE) {
+        // One client that stops reading must not hold up the service, nor keep its queue
+        // forever: after a while without progress it is treated as gone.
+        if (GetTickCount64() - srv->WriteSince < PIPE_WRITE_TIMEOUT_MS)
+            return 1;
+        LogMessage("PipeWrite: client took nothing for %lu ms -> drop it\n", static_cast<unsigned long>(PIPE_WRITE_TIMEOUT_MS));
+        ServeNext(srv);
         return 0;
     }
-    if (err != ERROR_IO_PENDING) {
-        LogMessage("PipeWrite error -> %lu (%08lx)\n", err, err);
-        return -1;
+    DWORD written = 0;
+    srv->Writing = 0;
+    if (!GetOverlappedResult(srv->Pipe, &srv->WriteOverlapped, &written, FALSE)) {
+        DWORD err = GetLastError();
+        LogMessage("GetOverlapped error -> %lu (%08lx) -> drop the client\n", err, err);
+        ServeNext(srv);
+        return 0;
     }
-    TraceMessage("PipeWrite -> overlapped, will wait ....\n");
-    // One client that stops reading must not stall the whole service: wait a bounded time,
-    // then give up on that client as if it had gone.
-    if (WaitForSingleObject(srv->WriteOverlapped.hEvent, PIPE_WRITE_TIMEOUT_MS) != WAIT_OBJECT_0) {
-        LogMessage("PipeWrite: client took nothing for %lu ms -> drop it\n", static_cast<unsigned long>(PIPE_WRITE_TIMEOUT_MS));
-        CancelIo(srv->Pipe);
-        AwaitCancelled(&srv->WriteOverlapped);
-        if (!PipeCreate(srv))
-            LogMessage("Error, can't create server again !\n");
-        return -1;
-    }
-    if (GetOverlappedResult(srv->Pipe, &srv->WriteOverlapped, &written, FALSE)) {
-        TraceMessage("GeOverOK -> got %lu\n", written);
-        return static_cast<int>(written);
-    }
-    err = GetLastError();
-    LogMessage("GetOverlapped error -> %lu (%08lx)\n", err, err);
-    return -1;
+    TraceMessage("GeOverOK -> got %lu\n", written);
+    PopFirst(srv);
+    return WriteQueued(srv);
 }
 
 int PipeSrvCheck(PipeServer* srv)
 {
-    if (srv == nullptr || srv->Pipe != INVALID_HANDLE_VALUE)
+    if (srv == nullptr)
         return 1;
-    if (PipeCreate(srv))
+    PipeSrvWritten(srv);
+    if (srv->Pipe != INVALID_HANDLE_VALUE && srv->Listening)
         return 1;
-    LogMessage("Error, PipeSrvCheck(): can't create server again !\n");
-    return 0;
+    return ServeNext(srv);
 }

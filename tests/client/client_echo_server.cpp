@@ -29,7 +29,11 @@ int main(int argc, char** argv)
     uint8_t reply[700];
     int rc = 3;
     while (GetTickCount() - start < limitMs) {
-        if (WaitForSingleObject(PipeSrvGetEvent(srv), 100) != WAIT_OBJECT_0) {
+        HANDLE events[2] = {PipeSrvGetEvent(srv), PipeSrvGetWriteEvent(srv)};
+        DWORD w = WaitForMultipleObjects(2, events, FALSE, 100);
+        if (w == WAIT_OBJECT_0 + 1)
+            PipeSrvWritten(srv);
+        if (w != WAIT_OBJECT_0) {
             PipeSrvCheck(srv);
             continue;
         }
