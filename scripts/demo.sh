@@ -23,11 +23,17 @@ client() { wine_run "$client_exe" "$@" </dev/null 2>&1 | sed 's/^/   client> /';
 cleanup() {
     tmux kill-session -t "$session" 2>/dev/null
     [ -n "$termsim_pid" ] && kill "$termsim_pid" 2>/dev/null
-    bash scripts/netns.sh down
+    [ -n "$locked" ] && bash scripts/netns.sh down
     bash tools/wine/stop.sh "$WINEPREFIX"
     rm -rf "$work"
 }
 trap cleanup EXIT
+locked=
+
+# One user of the namespace and the terminal's ports at a time, as the tests take it.
+exec 8>/run/lock/dulvex-netns-use.lock
+flock -w 1800 8 || { echo "demo: the terminal's namespace stayed busy"; exit 1; }
+locked=1
 
 step "The terminal's network: namespace dulvex-term, service side 198.18.0.1, terminal 198.18.0.2"
 bash scripts/netns.sh up || exit 1

@@ -48,11 +48,24 @@ check() {
     [ "$(host_addrs)" = "$HOST_ADDR" ] || { echo "netns.sh: $HOST_IF is not $HOST_ADDR alone" >&2; return 1; }
     [ "$(term_addrs)" = "$TERM_ADDR" ] || { echo "netns.sh: $TERM_IF is not $TERM_ADDR alone" >&2; return 1; }
     ip -o link show dev "$HOST_IF" | grep -q 'state UP' || { echo "netns.sh: $HOST_IF is down" >&2; return 1; }
+    ip route show type unreachable | grep -q "^unreachable $GUARD_ROUTE" ||
+        { echo "netns.sh: the unreachable route for $GUARD_ROUTE is missing" >&2; return 1; }
     return 0
+}
+
+# The whole test range is unreachable from the host except through the pair: without it (torn
+# down, or not yet made) a datagram to 198.18.0.2 would otherwise take the default route off the
+# machine. The /30 of the pair is more specific and wins while the pair exists; this route stays
+# when the pair goes.
+GUARD_ROUTE=198.18.0.0/15
+
+guard() {
+    ip route replace unreachable "$GUARD_ROUTE" || die "cannot install the unreachable route for $GUARD_ROUTE"
 }
 
 up() {
     [ "$(id -u)" = 0 ] || die "needs root (ip netns)"
+    guard
     ns_exists || ip netns add "$NS" || die "cannot create namespace $NS"
     # A pair left half-made (one end gone, or the peer outside the namespace) is made anew.
     if ip link show "$HOST_IF" >/dev/null 2>&1 && ! ip -n "$NS" link show "$TERM_IF" >/dev/null 2>&1; then
@@ -88,6 +101,7 @@ up() {
 
 down() {
     [ "$(id -u)" = 0 ] || die "needs root (ip netns)"
+    guard
     if ns_exists; then
         local pids
         pids=$(ip netns pids "$NS" 2>/dev/null | tr '\n' ' ')

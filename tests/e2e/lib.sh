@@ -48,7 +48,9 @@ e2e_cleanup() {
         bash "$DULVEX_SOURCE/tools/wine/stop.sh" "$PRIVATE_PREFIX"
         rm -rf "$PRIVATE_PREFIX" "$PRIVATE_PREFIX.lock"
     fi
-    bash "$NETNS" down
+    # Only the holder of the use lock may take the namespace down: a run that never got the lock
+    # (still queued when it was stopped) would tear it down under the run that holds it.
+    [ -n "${E2E_LOCKED:-}" ] && bash "$NETNS" down
     if [ "$FAILURES" -ne 0 ]; then
         for f in "$E2E_WORK"/*.log "$E2E_WORK"/*.out; do
             [ -f "$f" ] || continue
@@ -64,6 +66,7 @@ trap e2e_cleanup EXIT
 e2e_lock() {
     exec 8>/run/lock/dulvex-netns-use.lock
     flock -w 1800 8 || { echo "the terminal's namespace stayed busy"; exit 1; }
+    E2E_LOCKED=1
 }
 
 e2e_require() {

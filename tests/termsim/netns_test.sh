@@ -19,6 +19,12 @@ bad() {
 trap '"$netns" down >/dev/null 2>&1' EXIT
 
 "$netns" down || bad "down on nothing"
+# With no pair, the test range must have no route at all: never the default route off the machine.
+ip route get 198.18.0.2 >/dev/null 2>&1 && bad "198.18.0.2 is routed with the pair down: $(ip route get 198.18.0.2)"
+ip route del unreachable 198.18.0.0/15 2>/dev/null
+"$netns" up || bad "up without the guard route"
+ip route show type unreachable | grep -q '^unreachable 198.18.0.0/15' || bad "up does not put the guard route back"
+"$netns" down || bad "down after the guard check"
 "$netns" check 2>/dev/null && bad "check passes with nothing there"
 "$netns" exec true 2>/dev/null && bad "exec runs with nothing there"
 "$netns" up || bad "first up"
