@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "PipeSrv.h"
@@ -66,12 +66,11 @@ class NameProbe {
 public:
     explicit NameProbe(std::string name) : name_(std::move(name)) {}
     ~NameProbe() { Stop(); }
-    void Start() { thread_ = std::thread([this] { Run(); }); }
+    void Start() { thread_ = std::make_unique<TestThread>([this] { Run(); }); }
     void Stop()
     {
         stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
+        thread_.reset();
     }
     // Returns once the probe has asked at least once more after the call.
     bool AskedAgain()
@@ -102,7 +101,7 @@ private:
     }
     std::string name_;
     std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::unique_ptr<TestThread> thread_;
 };
 
 // Ways a client ends: it leaves after a message, says goodbye with an empty message, sends too

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PipeSrv.h"
@@ -80,7 +79,7 @@ TEST_F(PipeQueueTest, QueueReachesLateReaderWholeAndInOrder)
     EXPECT_TRUE(Contains(trace_.Text(), "PipeWrite -> overlapped, ")) << trace_.Text();
 
     std::vector<std::vector<uint8_t>> got;
-    std::thread reader([&] {
+    TestThread reader([&] {
         std::vector<uint8_t> buf(2048);
         for (int n = 0; n < count; ++n) {
             DWORD len = 0;
@@ -95,7 +94,7 @@ TEST_F(PipeQueueTest, QueueReachesLateReaderWholeAndInOrder)
             break;
         EXPECT_EQ(PipeSrvWritten(srv_), 1);
     }
-    reader.join();
+    reader.Join();
     EXPECT_EQ(srv_->OutCount, 0u);
     EXPECT_EQ(srv_->OutBytes, 0u);
     ASSERT_EQ(got.size(), static_cast<size_t>(count));

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct PipeServer;
@@ -23,6 +24,36 @@ public:
 private:
     std::string path_;
     long mark_ = 0;
+};
+
+// A thread that runs body once and is joined by Join() or on destruction: the win32-thread
+// compilers that build the Windows tests have no std::thread.
+class TestThread {
+public:
+    explicit TestThread(std::function<void()> body) : body_(std::move(body))
+    {
+        handle_ = CreateThread(nullptr, 0, Entry, this, 0, nullptr);
+    }
+    ~TestThread() { Join(); }
+    TestThread(const TestThread&) = delete;
+    TestThread& operator=(const TestThread&) = delete;
+    void Join()
+    {
+        if (handle_ != nullptr) {
+            WaitForSingleObject(handle_, INFINITE);
+            CloseHandle(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+private:
+    static DWORD WINAPI Entry(void* self)
+    {
+        static_cast<TestThread*>(self)->body_();
+        return 0;
+    }
+    std::function<void()> body_;
+    HANDLE handle_ = nullptr;
 };
 
 // Waits (bounded) until the server event is signalled.
