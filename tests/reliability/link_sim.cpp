@@ -250,6 +250,17 @@ void Route(Dir dir, const Dgram& d)
     }
 }
 
+// A numbered packet delivered a second time: the datagrams that led to it.
+void ShowRepeat(Side at, uint32_t num)
+{
+    if (g->Cfg.TraceMode == 0)
+        return;
+    printf("delivered again at %s: num=%u\n", SideName[at], num);
+    size_t from = g->Trace.size() > 40 ? g->Trace.size() - 40 : 0;
+    for (size_t i = from; i < g->Trace.size(); ++i)
+        printf("    %s\n", g->Trace[i].second.c_str());
+}
+
 void Classify(Side s)
 {
     Watch* w = &g->W[s];
@@ -393,6 +404,8 @@ void SvcDeliver(const Dgram& d)
     } else if (k == SOAK_OK) {
         uint32_t first = g->Track[SVC].Next;
         int skipped = SoakTrackAdd(&g->Track[SVC], num, total);
+        if (skipped < 0)
+            ShowRepeat(SVC, num);
         for (int i = 0; i < skipped; ++i)
             NumListAdd(g->Missing[SVC], first + uint32_t(i));
     }
@@ -459,6 +472,8 @@ void TermDeliver(const Dgram& d)
     } else if (k == SOAK_OK) {
         uint32_t first = g->Track[TERM].Next;
         int skipped = SoakTrackAdd(&g->Track[TERM], num, total);
+        if (skipped < 0)
+            ShowRepeat(TERM, num);
         for (int i = 0; i < skipped; ++i)
             NumListAdd(g->Missing[TERM], first + uint32_t(i));
     }
@@ -604,7 +619,8 @@ const char Usage[] =
     "  --seed=S       first seed (default 20261208); --seeds=K runs S, S+1, ... S+K-1\n"
     "  --latency=MS   one-way delay of every datagram (default 1)\n"
     "  --tick-jitter=MS  the bridge's 100 ms tick comes up to this much later (default 5)\n"
-    "  --trace=odd|all  print the datagrams of each give-up of a class other than dropped, or of all\n"
+    "  --trace=odd|all  print the datagrams of each give-up of a class other than dropped, or of all,\n"
+    "                 and of each packet delivered twice\n"
     "  --check        exit 1 unless the laws hold (nothing twice or damaged, nothing missing that\n"
     "                 was not given up, no give-up of class other) and the give-ups stay within\n"
     "                 the model's bound\n"
