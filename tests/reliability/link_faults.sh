@@ -38,7 +38,11 @@ for level in $sizes; do
     sleep 1
     faults="--in-drop=$p --out-drop=$p --in-dup=0.05 --out-dup=0.05 --in-reorder=0.05 --out-reorder=0.05"
     [ "$loss" = 0 ] && faults="--in-dup=0.05 --out-dup=0.05 --in-reorder=0.05 --out-reorder=0.05"
-    e2e_termsim --reply=all --send="$n" --send-size=40 --seed="$seed" $faults --idle=3 --time=900
+    # termsim must outwait the client's longest pause: a client whose window holds only
+    # unanswered commands waits 15 s before it sends the next one. termsim leaving in such a
+    # pause (at 40% loss, once the other applications are done) would leave every later command
+    # of the run unanswered and given up.
+    e2e_termsim --reply=all --send="$n" --send-size=40 --seed="$seed" $faults --idle=16 --time=900
     wait "$client_pid"
     crc=$?
     # termsim ends by itself once everything is acknowledged or given up and it has been idle.
