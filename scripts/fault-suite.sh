@@ -19,7 +19,7 @@ esac
 [ -d "$W64" ] || cmake --preset win64 -B "$W64" >/dev/null
 [ -d "$NAT" ] || cmake --preset native -B "$NAT" >/dev/null
 cmake --build "$W64" -j2 --target DulvexSrv dulvex-client rel_client >/dev/null || { echo "win64 build failed"; exit 1; }
-cmake --build "$NAT" -j2 --target termsim >/dev/null || { echo "native build failed"; exit 1; }
+cmake --build "$NAT" -j2 --target termsim fault_limit >/dev/null || { echo "native build failed"; exit 1; }
 
 export DULVEX_BUILD=$W64 DULVEX_SOURCE=$SOURCE WINEPREFIX=$W64/wineprefix REL_MODE=$mode
 export DULVEX_WINE="$SOURCE/tools/wine/run.sh $WINEPREFIX" DULVEX_NATIVE_BUILD=$NAT

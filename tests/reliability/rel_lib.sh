@@ -10,19 +10,21 @@ fi
 exec 8>/run/lock/dulvex-netns-use.lock
 flock -w 1800 8 || { echo "reliability: the namespace stayed busy"; exit 1; }
 
-# termsim from the native build named by DULVEX_NATIVE_BUILD, else build/rel-native, else the
-# end-to-end tests' default (build/native).
-if [ -z "${DULVEX_TERMSIM:-}" ]; then
-    for nb in ${DULVEX_NATIVE_BUILD:-} "$DULVEX_SOURCE/build/rel-native" "$DULVEX_SOURCE/build/native"; do
-        [ -x "$nb/tools/termsim/termsim" ] && { DULVEX_TERMSIM=$nb/tools/termsim/termsim; break; }
-    done
-    export DULVEX_TERMSIM
-fi
+# termsim and the fault model's limits (fault_limit) from the native build named by
+# DULVEX_NATIVE_BUILD, else build/rel-native, else the end-to-end tests' default (build/native).
+for nb in ${DULVEX_NATIVE_BUILD:-} "$DULVEX_SOURCE/build/rel-native" "$DULVEX_SOURCE/build/native"; do
+    [ -z "${DULVEX_TERMSIM:-}" ] && [ -x "$nb/tools/termsim/termsim" ] && DULVEX_TERMSIM=$nb/tools/termsim/termsim
+    [ -z "${FAULT_LIMIT:-}" ] && [ -x "$nb/tests/reliability/fault_limit" ] && FAULT_LIMIT=$nb/tests/reliability/fault_limit
+done
+export DULVEX_TERMSIM
+FAULT_LIMIT=${FAULT_LIMIT:-fault_limit}
+# Time stamps on every verdict show where a slow run spends its time.
 SHELL_LIB_STAMP=1
 source "$DULVEX_SOURCE/tests/e2e/lib.sh"
 REL_MODE=${REL_MODE:-ci}
 REL_CLIENT=$DULVEX_BUILD/tests/reliability/rel_client.exe
 [ -e "$REL_CLIENT" ] || { echo "missing $REL_CLIENT"; exit 1; }
+[ -x "$FAULT_LIMIT" ] || { echo "missing $FAULT_LIMIT: build the native target fault_limit"; exit 1; }
 e2e_require
 # The service sends to the terminal's address from its start: the pair must exist before it does,
 # or its datagrams would take the machine's default route.
