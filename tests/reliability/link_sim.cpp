@@ -21,7 +21,7 @@
 #include "fault_model.h"
 #include "faults.h"
 #include "link_socket_mem.h"
-#include "packet.h"
+#include "term_packet.h"
 #include "simlink.h"
 #include "soak.h"
 #include "terminal.h"
