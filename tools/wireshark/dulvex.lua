@@ -54,6 +54,10 @@ e.link_long = ProtoExpert.new("dulvex.link_long", "Link frame longer than 2 byte
                               expert.severity.NOTE)
 e.resync = ProtoExpert.new("dulvex.resync", "Resynchronisation", expert.group.SEQUENCE, expert.severity.CHAT)
 
+-- Plain arithmetic instead of a bit library: Wireshark's Lua is 5.1 or 5.2 in older releases
+-- and 5.4 in newer ones, and each has its own.
+local function has(value, flag) return math.floor(value / flag) % 2 == 1 end
+
 local function app_of(pinfo)
     return APPS[pinfo.dst_port] or APPS[pinfo.src_port] or "?"
 end
@@ -61,12 +65,12 @@ end
 -- The frame's kind, from its flags alone: a receiver takes any frame with ACK or NAK as a link
 -- frame, whatever its length.
 local function kind_of(flags)
-    local sync = bit.band(flags, FLAG_SYNC) ~= 0
-    if bit.band(flags, FLAG_NAK) ~= 0 then
-        if bit.band(flags, FLAG_ACK) ~= 0 then return "ACK+NAK" end
+    local sync = has(flags, FLAG_SYNC)
+    if has(flags, FLAG_NAK) then
+        if has(flags, FLAG_ACK) then return "ACK+NAK" end
         return sync and "NAK resync" or "NAK"
     end
-    if bit.band(flags, FLAG_ACK) ~= 0 then return "ACK" end
+    if has(flags, FLAG_ACK) then return "ACK" end
     return sync and "data resync" or "data"
 end
 
@@ -79,7 +83,7 @@ function dulvex.dissector(tvb, pinfo, tree)
     root:add(f.app, app):set_generated()
 
     local flags = tvb(0, 1):uint()
-    local from = bit.band(flags, FLAG_HOST) ~= 0 and "service" or "terminal"
+    local from = has(flags, FLAG_HOST) and "service" or "terminal"
     root:add(f.from, from):set_generated()
     local ft = root:add(f.flags, tvb(0, 1))
     ft:add(f.sync, tvb(0, 1))
@@ -87,7 +91,7 @@ function dulvex.dissector(tvb, pinfo, tree)
     ft:add(f.ack, tvb(0, 1))
     ft:add(f.host, tvb(0, 1))
     local rf = ft:add(f.reserved, tvb(0, 1))
-    if bit.band(flags, 0xF0) ~= 0 then rf:add_proto_expert_info(e.reserved) end
+    if flags >= 0x10 then rf:add_proto_expert_info(e.reserved) end
 
     local kind = kind_of(flags)
     root:add(f.type, kind):set_generated()
@@ -101,7 +105,7 @@ function dulvex.dissector(tvb, pinfo, tree)
     root:add(f.seq, tvb(1, 1))
     info = string.format("%s %s seq=%d", info, kind, seq)
 
-    if bit.band(flags, FLAG_ACK + FLAG_NAK) ~= 0 then
+    if has(flags, FLAG_ACK) or has(flags, FLAG_NAK) then
         if kind == "ACK+NAK" then root:add_proto_expert_info(e.ack_nak) end
         if kind == "NAK resync" then
             root:add_proto_expert_info(e.resync, string.format("Asks for frame %d again with SYNC", seq))
@@ -119,7 +123,7 @@ function dulvex.dissector(tvb, pinfo, tree)
     -- The command word says whether a status word follows; without it, only the command's size
     -- is known to be needed.
     local words = 2
-    if n >= LINK_HEAD + 2 and bit.band(tvb(4, 2):uint(), CMD_RESPONSE) ~= 0 then words = 4 end
+    if n >= LINK_HEAD + 2 and tvb(4, 2):uint() >= CMD_RESPONSE then words = 4 end
     if n < LINK_HEAD + words then
         root:add_proto_expert_info(e.short, string.format("Data frame of %d bytes, its header needs %d", n,
                                                           LINK_HEAD + words))
