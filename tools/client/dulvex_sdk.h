@@ -136,8 +136,8 @@ DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkReceive(DulvexSession* session, Dulv
 
 /* A Win32 event HANDLE, for WaitForMultipleObjects and the like, that is signalled when
  * DulvexSdkReceive would not wait: a message is there, or the connection failed. Starts a read
- * when none is outstanding; after each DulvexSdkReceive call this again before waiting. NULL when
- * the session is not connected. */
+ * when none is outstanding; after each DulvexSdkReceive, call it again before the next wait. NULL
+ * when the session is not connected. */
 DULVEX_SDK_API void* DULVEX_SDK_CALL DulvexSdkReceiveHandle(DulvexSession* session);
 
 /* The system's error code of the session's latest failure that came from the system; 0 if none. */
