@@ -161,19 +161,23 @@ namespace Dulvex
         public Task<Message> ReceiveAsync(int timeoutMs)
         {
             var done = new TaskCompletionSource<Message>();
+            int start = Environment.TickCount;
             WaitHandle wait = ReceiveHandle();
-            RegisteredWaitHandle registration = null;
-            registration = ThreadPool.RegisterWaitForSingleObject(wait, (state, timedOut) => {
+            RegisteredWaitHandle registration = ThreadPool.RegisterWaitForSingleObject(wait, (state, timedOut) => {
                 try {
-                    done.TrySetResult(timedOut ? null : Receive(0));
+                    // The handle fires once without a message when the read was cancelled with its
+                    // thread; the receive then starts it again and waits out the rest.
+                    int left = timeoutMs < 0 ? -1 : Math.Max(0, timeoutMs - (Environment.TickCount - start));
+                    done.TrySetResult(timedOut ? null : Receive(left));
                 } catch (Exception e) {
                     done.TrySetException(e);
                 }
             }, null, timeoutMs, true);
+            // Attached after the registration exists, so it always has one to release.
             return done.Task.ContinueWith(t => {
                 registration.Unregister(null);
-                return t.Result;
-            });
+                return t;
+            }).Unwrap();
         }
 
         // Sends on a pool thread: the send time-out bounds how long.
