@@ -21,8 +21,9 @@
  *   use a time-out, or the waitable handle, in a thread that may be asked to stop.
  * - DulvexSdkFree must be the last call on a session, made when no other thread uses it.
  * - The waitable handle may be waited on by any thread (WaitForSingleObject,
- *   WaitForMultipleObjects, RegisterWaitForSingleObject); it belongs to the session: do not close
- *   it, and do not wait on it after DulvexSdkClose or DulvexSdkFree.
+ *   WaitForMultipleObjects, RegisterWaitForSingleObject); it belongs to the session: never close
+ *   it. DulvexSdkClose and DulvexSdkFree close it, so call them only once no thread waits on it
+ *   (wake a waiter with an event of your own first), and ask for it again after a new connect.
  * - On Windows, a read is cancelled when the thread that started it ends. The session then starts
  *   a new one on the next receive, and nothing is lost; the handle may fire once with nothing to
  *   take (DulvexSdkReceive with time-out 0 gives DULVEX_SDK_E_TIMEOUT: wait again).
