@@ -12,7 +12,8 @@ namespace Dulvex
     public enum SdkResult
     {
         Ok = 0, Argument = -1, NotConnected = -2, NoService = -3, Busy = -4, Timeout = -5,
-        Disconnected = -6, TooLong = -7, Access = -8, Protocol = -9, System = -10, NoMemory = -11
+        Disconnected = -6, TooLong = -7, Access = -8, Protocol = -9, System = -10, NoMemory = -11,
+        Pending = -12, Cancelled = -13
     }
 
     public sealed class SdkException : Exception

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@ TEST(SdkNoService, ResultsWithoutAConnection)
     EXPECT_STREQ(DulvexSdkResultText(DULVEX_SDK_E_NO_MEMORY), "out of memory");
     EXPECT_STREQ(DulvexSdkResultText(DULVEX_SDK_E_TIMEOUT), "timed out");
     EXPECT_STREQ(DulvexSdkResultText(7), "ok");
+    EXPECT_STREQ(DulvexSdkResultText(DULVEX_SDK_E_CANCELLED), "cancelled: the session was closed");
 
     DulvexSdkMessage msg;
     const struct {
@@ -30,6 +32,8 @@ TEST(SdkNoService, ResultsWithoutAConnection)
         {"capture", DulvexSdkSendCapture(nullptr, "x"), DULVEX_SDK_E_ARGUMENT},
         {"receive", DulvexSdkReceive(nullptr, &msg, 0), DULVEX_SDK_E_ARGUMENT},
         {"send time-out", DulvexSdkSetSendTimeout(nullptr, 100), DULVEX_SDK_E_ARGUMENT},
+        {"async", DulvexSdkReceiveAsync(nullptr, 0, [](void*, int, const DulvexSdkMessage*) {}, nullptr),
+         DULVEX_SDK_E_ARGUMENT},
     };
     for (const auto& c : nulls)
         EXPECT_EQ(c.got, c.want) << c.what;
@@ -46,6 +50,9 @@ TEST(SdkNoService, ResultsWithoutAConnection)
     EXPECT_EQ(DulvexSdkReceive(s, &msg, 0), DULVEX_SDK_E_NOT_CONNECTED);
     EXPECT_EQ(DulvexSdkReceive(s, nullptr, 0), DULVEX_SDK_E_ARGUMENT);
     EXPECT_EQ(DulvexSdkReceiveHandle(s), nullptr);
+    EXPECT_EQ(DulvexSdkReceiveAsync(s, 0, nullptr, nullptr), DULVEX_SDK_E_ARGUMENT);
+    EXPECT_EQ(DulvexSdkReceiveAsync(s, 0, [](void*, int, const DulvexSdkMessage*) {}, nullptr),
+              DULVEX_SDK_E_NOT_CONNECTED);
     std::string absent = TestPipeName("sdk-absent");
     EXPECT_EQ(DulvexSdkConnect(s, absent.c_str(), 200), DULVEX_SDK_E_NO_SERVICE);
     EXPECT_EQ(DulvexSdkLastError(s), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
@@ -157,6 +164,66 @@ TEST_F(SdkSessionTest, OneThreadSendsWhileAnotherReceives)
     std::vector<uint8_t> capture = ServerGets();
     ASSERT_EQ(capture.size(), 14u);
     EXPECT_EQ(memcmp(capture.data() + 11, "sdk", 3), 0);
+}
+
+// What the callbacks of asynchronous receives reported, in order.
+struct Calls {
+    std::mutex Lock;
+    std::vector<int> Results;
+    std::vector<uint16_t> Cmds;
+    DWORD Thread = 0;
+    HANDLE Done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    DulvexSession* Again = nullptr; // asks for the next message from inside the callback
+    ~Calls() { CloseHandle(Done); }
+
+    static void DULVEX_SDK_CALL Record(void* context, int result, const DulvexSdkMessage* msg)
+    {
+        Calls* c = static_cast<Calls*>(context);
+        {
+            std::lock_guard<std::mutex> hold(c->Lock);
+            c->Results.push_back(result);
+            c->Cmds.push_back(msg != nullptr ? msg->Cmd : 0);
+            c->Thread = GetCurrentThreadId();
+        }
+        if (c->Again != nullptr && result >= 0) {
+            EXPECT_EQ(DulvexSdkReceiveAsync(c->Again, DULVEX_SDK_INFINITE, Record, c), DULVEX_SDK_OK);
+        }
+        SetEvent(c->Done);
+    }
+};
+
+TEST_F(SdkSessionTest, AsyncReceiveCallsBackOncePerRequest)
+{
+    Calls calls;
+    calls.Again = s_;
+    ASSERT_EQ(DulvexSdkReceiveAsync(s_, DULVEX_SDK_INFINITE, Calls::Record, &calls), DULVEX_SDK_OK);
+    EXPECT_EQ(DulvexSdkReceiveAsync(s_, DULVEX_SDK_INFINITE, Calls::Record, &calls), DULVEX_SDK_E_PENDING);
+    const uint8_t first[] = {0x01, 0x00, 0x11};
+    const uint8_t second[] = {0x02, 0x80, 0x22, 0x00, 0x00};
+    ASSERT_EQ(PipeWrite(srv_, first, sizeof first), 3);
+    ASSERT_EQ(WaitForSingleObject(calls.Done, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(PipeWrite(srv_, second, sizeof second), 5);
+    ASSERT_EQ(WaitForSingleObject(calls.Done, 5000), WAIT_OBJECT_0);
+    // The callback asked for a third message: closing cancels it, and calls back before it returns.
+    DulvexSdkClose(s_);
+    std::lock_guard<std::mutex> hold(calls.Lock);
+    EXPECT_EQ(calls.Results, (std::vector<int>{0, 0, DULVEX_SDK_E_CANCELLED}));
+    EXPECT_EQ(calls.Cmds, (std::vector<uint16_t>{0x0011, 0x8022, 0}));
+    EXPECT_EQ(calls.Thread, GetCurrentThreadId()) << "the cancellation is reported by the closing call";
+}
+
+TEST_F(SdkSessionTest, AsyncReceiveTimesOutAndFails)
+{
+    Calls calls;
+    ASSERT_EQ(DulvexSdkReceiveAsync(s_, 0, Calls::Record, &calls), DULVEX_SDK_OK);
+    ASSERT_EQ(WaitForSingleObject(calls.Done, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(DulvexSdkReceiveAsync(s_, 20000, Calls::Record, &calls), DULVEX_SDK_OK);
+    PipeSrvDestroy(srv_);
+    srv_ = nullptr;
+    ASSERT_EQ(WaitForSingleObject(calls.Done, 5000), WAIT_OBJECT_0);
+    std::lock_guard<std::mutex> hold(calls.Lock);
+    EXPECT_EQ(calls.Results, (std::vector<int>{DULVEX_SDK_E_TIMEOUT, DULVEX_SDK_E_DISCONNECTED}));
+    EXPECT_NE(calls.Thread, GetCurrentThreadId());
 }
 
 }  // namespace

@@ -34,6 +34,16 @@ struct DulvexSession {
     uint32_t SendTimeoutMs;
     DulvexClient Client;
     DulvexMessage Message;
+    /* Asynchronous receives: one worker thread, started by the first request. Callback is set
+     * while a request waits to be taken or is being served, and is guarded by Async. */
+    CRITICAL_SECTION Async;
+    HANDLE Worker;
+    DWORD WorkerId;
+    HANDLE Wake; /* auto-reset: a request was made */
+    HANDLE Stop; /* manual-reset: the worker is to end */
+    DulvexSdkReceiveCallback Callback;
+    void* Context;
+    uint32_t AsyncTimeoutMs;
 };
 
 static int IsOpen(const DulvexClient* c) { return c->Pipe != NULL && c->Pipe != INVALID_HANDLE_VALUE; }
@@ -44,6 +54,10 @@ const char* DULVEX_SDK_CALL DulvexSdkResultText(int result)
 {
     if (result == DULVEX_SDK_E_NO_MEMORY)
         return "out of memory";
+    if (result == DULVEX_SDK_E_PENDING)
+        return "an asynchronous receive is already outstanding";
+    if (result == DULVEX_SDK_E_CANCELLED)
+        return "cancelled: the session was closed";
     return DulvexResultText(result);
 }
 
@@ -54,15 +68,46 @@ DulvexSession* DULVEX_SDK_CALL DulvexSdkCreate(void)
         return NULL;
     InitializeCriticalSection(&s->Receiving);
     InitializeCriticalSection(&s->Sending);
+    InitializeCriticalSection(&s->Async);
     s->SendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
     return s;
+}
+
+/* Ends the worker, if any, and cancels a request it has not served. Never on the worker itself:
+ * it would wait for its own end. */
+static void StopWorker(DulvexSession* s)
+{
+    EnterCriticalSection(&s->Async);
+    HANDLE worker = s->Worker;
+    if (worker == NULL || GetCurrentThreadId() == s->WorkerId) {
+        LeaveCriticalSection(&s->Async);
+        return;
+    }
+    SetEvent(s->Stop);
+    LeaveCriticalSection(&s->Async);
+    /* Outside the lock: the worker takes it once more before it ends. */
+    WaitForSingleObject(worker, INFINITE);
+    EnterCriticalSection(&s->Async);
+    CloseHandle(worker);
+    CloseHandle(s->Wake);
+    CloseHandle(s->Stop);
+    s->Worker = s->Wake = s->Stop = NULL;
+    s->WorkerId = 0;
+    DulvexSdkReceiveCallback callback = s->Callback;
+    void* context = s->Context;
+    s->Callback = NULL;
+    LeaveCriticalSection(&s->Async);
+    if (callback != NULL)
+        callback(context, DULVEX_SDK_E_CANCELLED, NULL);
 }
 
 void DULVEX_SDK_CALL DulvexSdkFree(DulvexSession* session)
 {
     if (session == NULL)
         return;
+    StopWorker(session);
     DulvexClose(&session->Client);
+    DeleteCriticalSection(&session->Async);
     DeleteCriticalSection(&session->Sending);
     DeleteCriticalSection(&session->Receiving);
     free(session);
@@ -72,6 +117,7 @@ int DULVEX_SDK_CALL DulvexSdkConnect(DulvexSession* session, const char* pipeNam
 {
     if (session == NULL)
         return DULVEX_SDK_E_ARGUMENT;
+    StopWorker(session);
     EnterCriticalSection(&session->Receiving);
     EnterCriticalSection(&session->Sending);
     int r = DulvexConnect(&session->Client, pipeName, timeoutMs);
@@ -86,6 +132,7 @@ void DULVEX_SDK_CALL DulvexSdkClose(DulvexSession* session)
 {
     if (session == NULL)
         return;
+    StopWorker(session);
     EnterCriticalSection(&session->Receiving);
     EnterCriticalSection(&session->Sending);
     DulvexClose(&session->Client);
@@ -169,6 +216,100 @@ void* DULVEX_SDK_CALL DulvexSdkReceiveHandle(DulvexSession* session)
     }
     LeaveCriticalSection(&session->Receiving);
     return event;
+}
+
+static DWORD LeftOf(DWORD start, uint32_t timeoutMs)
+{
+    if (timeoutMs == DULVEX_SDK_INFINITE)
+        return INFINITE;
+    DWORD elapsed = GetTickCount() - start; /* unsigned: right across the 49-day wrap */
+    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+}
+
+/* Serves one request: waits on the session's handle and the stop event together. */
+static int ServeRequest(DulvexSession* s, uint32_t timeoutMs, DulvexSdkMessage* msg)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE both[2] = {s->Stop, (HANDLE)DulvexSdkReceiveHandle(s)};
+        if (both[1] == NULL)
+            return DULVEX_SDK_E_NOT_CONNECTED;
+        DWORD w = WaitForMultipleObjects(2, both, FALSE, LeftOf(start, timeoutMs));
+        if (w == WAIT_OBJECT_0)
+            return DULVEX_SDK_E_CANCELLED;
+        if (w == WAIT_TIMEOUT)
+            return DULVEX_SDK_E_TIMEOUT;
+        if (w != WAIT_OBJECT_0 + 1)
+            return DULVEX_SDK_E_SYSTEM;
+        int r = DulvexSdkReceive(s, msg, 0);
+        /* A time-out here is a read restarted after its thread ended: wait on. */
+        if (r != DULVEX_SDK_E_TIMEOUT)
+            return r;
+    }
+}
+
+static DWORD WINAPI AsyncWorker(void* arg)
+{
+    DulvexSession* s = (DulvexSession*)arg;
+    DulvexSdkMessage msg;
+    for (;;) {
+        /* Stop comes first: a request made as the session closes is cancelled by StopWorker. */
+        HANDLE events[2] = {s->Stop, s->Wake};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            return 0;
+        EnterCriticalSection(&s->Async);
+        DulvexSdkReceiveCallback callback = s->Callback;
+        uint32_t timeoutMs = s->AsyncTimeoutMs;
+        LeaveCriticalSection(&s->Async);
+        if (callback == NULL)
+            continue;
+        int r = ServeRequest(s, timeoutMs, &msg);
+        if (r == DULVEX_SDK_E_CANCELLED)
+            return 0; /* StopWorker calls back */
+        EnterCriticalSection(&s->Async);
+        void* context = s->Context;
+        /* Cleared first, so that the callback may ask for the next message. */
+        s->Callback = NULL;
+        LeaveCriticalSection(&s->Async);
+        callback(context, r, r >= 0 ? &msg : NULL);
+    }
+}
+
+int DULVEX_SDK_CALL DulvexSdkReceiveAsync(DulvexSession* session, uint32_t timeoutMs,
+                                          DulvexSdkReceiveCallback callback, void* context)
+{
+    if (session == NULL || callback == NULL)
+        return DULVEX_SDK_E_ARGUMENT;
+    DulvexSession* s = session;
+    int r = DULVEX_SDK_OK;
+    EnterCriticalSection(&s->Async);
+    if (s->Callback != NULL) {
+        r = DULVEX_SDK_E_PENDING;
+    } else if (!IsOpen(&s->Client)) {
+        r = DULVEX_SDK_E_NOT_CONNECTED;
+    } else if (s->Worker == NULL) {
+        s->Wake = CreateEventA(NULL, FALSE, FALSE, NULL);
+        s->Stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+        if (s->Wake != NULL && s->Stop != NULL)
+            s->Worker = CreateThread(NULL, 0, AsyncWorker, s, 0, &s->WorkerId);
+        if (s->Worker == NULL) {
+            s->Client.LastError = GetLastError();
+            if (s->Wake != NULL)
+                CloseHandle(s->Wake);
+            if (s->Stop != NULL)
+                CloseHandle(s->Stop);
+            s->Wake = s->Stop = NULL;
+            r = DULVEX_SDK_E_SYSTEM;
+        }
+    }
+    if (r == DULVEX_SDK_OK) {
+        s->Callback = callback;
+        s->Context = context;
+        s->AsyncTimeoutMs = timeoutMs;
+        SetEvent(s->Wake);
+    }
+    LeaveCriticalSection(&s->Async);
+    return r;
 }
 
 uint32_t DULVEX_SDK_CALL DulvexSdkLastError(const DulvexSession* session)

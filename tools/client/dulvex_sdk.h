@@ -27,6 +27,12 @@
  * - On Windows, a read is cancelled when the thread that started it ends. The session then starts
  *   a new one on the next receive, and nothing is lost; the handle may fire once with nothing to
  *   take (DulvexSdkReceive with time-out 0 gives DULVEX_SDK_E_TIMEOUT: wait again).
+ * - DulvexSdkReceiveAsync calls back on a thread of the session's own, which lives from the first
+ *   such call until DulvexSdkClose, DulvexSdkConnect or DulvexSdkFree. Those three cancel an
+ *   outstanding one (its callback gets DULVEX_SDK_E_CANCELLED before they return) and wait for a
+ *   callback that is running: never call them from inside a callback. Any other function may be
+ *   called there, DulvexSdkReceiveAsync for the next message included. Do not mix asynchronous
+ *   and waiting receives on one session: a message goes to whichever asked first.
  * - DulvexSdkLastError reports the latest failure of either direction. */
 #ifndef DULVEX_SDK_H
 #define DULVEX_SDK_H
@@ -82,6 +88,8 @@ extern "C" {
 #define DULVEX_SDK_E_PROTOCOL (-9)      /* the service sent a message this library cannot decode */
 #define DULVEX_SDK_E_SYSTEM (-10)       /* any other system failure; see DulvexSdkLastError */
 #define DULVEX_SDK_E_NO_MEMORY (-11)    /* a session could not be allocated */
+#define DULVEX_SDK_E_PENDING (-12)      /* an asynchronous receive is already outstanding */
+#define DULVEX_SDK_E_CANCELLED (-13)    /* the session was closed before a message came */
 
 /* One message from the service: one packet of one application. 608 bytes, no padding. */
 typedef struct DulvexSdkMessage {
@@ -140,6 +148,17 @@ DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkReceive(DulvexSession* session, Dulv
  * when none is outstanding; after each DulvexSdkReceive, call it again before the next wait. NULL
  * when the session is not connected. */
 DULVEX_SDK_API void* DULVEX_SDK_CALL DulvexSdkReceiveHandle(DulvexSession* session);
+
+/* Called once per DulvexSdkReceiveAsync: result is the message's number of data bytes (msg holds
+ * it, valid during the call only) or a negative code (msg is NULL). */
+typedef void(DULVEX_SDK_CALL* DulvexSdkReceiveCallback)(void* context, int result, const DulvexSdkMessage* msg);
+
+/* Receives in the background: returns at once, then calls callback(context, ...) once, on the
+ * session's own thread, with the next message, DULVEX_SDK_E_TIMEOUT after timeoutMs, a failure,
+ * or DULVEX_SDK_E_CANCELLED. One at a time per session: another while one is outstanding gives
+ * DULVEX_SDK_E_PENDING (and no callback). Returns DULVEX_SDK_OK or a negative code. */
+DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkReceiveAsync(DulvexSession* session, uint32_t timeoutMs,
+                                                         DulvexSdkReceiveCallback callback, void* context);
 
 /* The system's error code of the session's latest failure that came from the system; 0 if none. */
 DULVEX_SDK_API uint32_t DULVEX_SDK_CALL DulvexSdkLastError(const DulvexSession* session);
