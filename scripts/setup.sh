@@ -10,6 +10,7 @@ packages=(
     mingw-w64 wine wine64 googletest libgtest-dev
     clang libclang-rt-14-dev
     xvfb x11-utils tmux iproute2 imagemagick procps nsis util-linux
+    tshark mono-mcs llvm lld
 )
 missing=()
 for p in "${packages[@]}"; do
