@@ -56,6 +56,26 @@ private:
     HANDLE handle_ = nullptr;
 };
 
+// A lock and its scoped holder, for the same reason: no std::mutex with these compilers.
+class TestLock {
+public:
+    TestLock() { InitializeCriticalSection(&cs_); }
+    ~TestLock() { DeleteCriticalSection(&cs_); }
+    TestLock(const TestLock&) = delete;
+    TestLock& operator=(const TestLock&) = delete;
+    class Hold {
+    public:
+        explicit Hold(TestLock& lock) : lock_(lock) { EnterCriticalSection(&lock_.cs_); }
+        ~Hold() { LeaveCriticalSection(&lock_.cs_); }
+
+    private:
+        TestLock& lock_;
+    };
+
+private:
+    CRITICAL_SECTION cs_;
+};
+
 // Waits (bounded) until the server event is signalled.
 bool WaitServer(PipeServer* srv, DWORD ms = 5000);
 

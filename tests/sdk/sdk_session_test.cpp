@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PipeSrv.h"
@@ -147,7 +145,7 @@ TEST_F(SdkSessionTest, OneThreadSendsWhileAnotherReceives)
     DulvexSdkMessage msg;
     int received = DULVEX_SDK_E_SYSTEM;
     // Long enough that a send held up behind this receive would make it time out first.
-    std::thread receiver([&] { received = DulvexSdkReceive(s_, &msg, 20000); });
+    TestThread receiver([&] { received = DulvexSdkReceive(s_, &msg, 20000); });
     // Lets the receiver get into its wait, so that a send serialised behind it would show; the
     // results asserted hold either way.
     Sleep(200);
@@ -156,7 +154,7 @@ TEST_F(SdkSessionTest, OneThreadSendsWhileAnotherReceives)
     EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x02, 0x01, 0x23, 0x00, 0xFF}));
     const uint8_t reply[] = {0x02, 0x81, 0x23, 0x00, 0x00, 0x00, 0xFF};
     ASSERT_EQ(PipeWrite(srv_, reply, sizeof reply), static_cast<int>(sizeof reply));
-    receiver.join();
+    receiver.Join();
     EXPECT_EQ(received, 2);
     EXPECT_EQ(msg.Mask, 0x02);
     EXPECT_EQ(msg.Cmd, 0x8123);
@@ -168,7 +166,7 @@ TEST_F(SdkSessionTest, OneThreadSendsWhileAnotherReceives)
 
 // What the callbacks of asynchronous receives reported, in order.
 struct Calls {
-    std::mutex Lock;
+    TestLock Lock;
     std::vector<int> Results;
     std::vector<uint16_t> Cmds;
     DWORD Thread = 0;
@@ -180,7 +178,7 @@ struct Calls {
     {
         Calls* c = static_cast<Calls*>(context);
         {
-            std::lock_guard<std::mutex> hold(c->Lock);
+            TestLock::Hold hold(c->Lock);
             c->Results.push_back(result);
             c->Cmds.push_back(msg != nullptr ? msg->Cmd : 0);
             c->Thread = GetCurrentThreadId();
@@ -206,7 +204,7 @@ TEST_F(SdkSessionTest, AsyncReceiveCallsBackOncePerRequest)
     ASSERT_EQ(WaitForSingleObject(calls.Done, 5000), WAIT_OBJECT_0);
     // The callback asked for a third message: closing cancels it, and calls back before it returns.
     DulvexSdkClose(s_);
-    std::lock_guard<std::mutex> hold(calls.Lock);
+    TestLock::Hold hold(calls.Lock);
     EXPECT_EQ(calls.Results, (std::vector<int>{0, 0, DULVEX_SDK_E_CANCELLED}));
     EXPECT_EQ(calls.Cmds, (std::vector<uint16_t>{0x0011, 0x8022, 0}));
     EXPECT_EQ(calls.Thread, GetCurrentThreadId()) << "the cancellation is reported by the closing call";
@@ -221,7 +219,7 @@ TEST_F(SdkSessionTest, AsyncReceiveTimesOutAndFails)
     PipeSrvDestroy(srv_);
     srv_ = nullptr;
     ASSERT_EQ(WaitForSingleObject(calls.Done, 5000), WAIT_OBJECT_0);
-    std::lock_guard<std::mutex> hold(calls.Lock);
+    TestLock::Hold hold(calls.Lock);
     EXPECT_EQ(calls.Results, (std::vector<int>{DULVEX_SDK_E_TIMEOUT, DULVEX_SDK_E_DISCONNECTED}));
     EXPECT_NE(calls.Thread, GetCurrentThreadId());
 }
