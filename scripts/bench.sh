@@ -53,11 +53,12 @@ bash "$NETNS" up && bash "$NETNS" check || exit 1
 e2e_configure 198.18.0.2
 W=$E2E_WORK
 ECHO_PIPE='\\.\pipe\varnok\DulvexBenchEcho'
-PIPE_ECHO_PID= UDP_ECHO_PID= SRV_SESSION=dulvex-bench-$$
+PIPE_ECHO_PID= UDP_ECHO_PID= TERMSIM_PID= SRV_SESSION=dulvex-bench-$$
 bench_cleanup() {
     tmux kill-session -t "$SRV_SESSION" 2>/dev/null
     [ -n "$PIPE_ECHO_PID" ] && kill "$PIPE_ECHO_PID" 2>/dev/null
     [ -n "$UDP_ECHO_PID" ] && kill "$UDP_ECHO_PID" 2>/dev/null
+    [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null
     wait 2>/dev/null
     e2e_cleanup
 }

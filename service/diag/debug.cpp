@@ -74,10 +74,14 @@ void LineAppend(const char* format, ...)
 // and a console gets one write instead of one per piece.
 void LineWrite()
 {
-    if (LineLen > 0)
+    if (TraceSink == stderr) {
+        fflush(stderr);
+        DiagWriteStream(stderr, Line, LineLen);
+    } else {
         fwrite(Line, 1, LineLen, TraceSink);
+        fflush(TraceSink);
+    }
     LineLen = 0;
-    fflush(TraceSink);
 }
 
 void WriteLineHead()
