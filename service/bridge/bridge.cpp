@@ -248,6 +248,7 @@ int Serve(Bridge* b, HANDLE TermEvent)
             LogMessage("Got EVENT to stop ......\n");
             return BRIDGE_DONE;
         }
+        TraceHold(true);
         if (r > WAIT_OBJECT_0 + WAIT_STOP && r < WAIT_OBJECT_0 + WAIT_COUNT)
             ServeReady(b, waits, r - WAIT_OBJECT_0);
 
@@ -256,7 +257,9 @@ int Serve(Bridge* b, HANDLE TermEvent)
             TimerWork(b);
             lastTimer = now;
         }
-        if (ConsoleDebug && !ConsoleKeys(b))
+        bool go = !ConsoleDebug || ConsoleKeys(b);
+        TraceHold(false);
+        if (!go)
             return BRIDGE_DONE;
     }
 }

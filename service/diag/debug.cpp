@@ -23,18 +23,27 @@ constexpr size_t LINE_SIZE = 2048;
 char Line[LINE_SIZE];
 size_t LineLen = 0;
 
+// Whole lines for a console held back while the bridge serves one wake (see TraceHold).
+constexpr size_t HELD_SIZE = 16384;
+char Held[HELD_SIZE];
+size_t HeldLen = 0;
+bool Holding = false;
+
 constexpr size_t EVENT_TEXT_SIZE = 1024;
 constexpr size_t EVENT_FIRST_SIZE = 4096;
 constexpr size_t SYSTEM_TEXT_SIZE = 1024;
 
 void LineWrite();
+void WriteHeld();
 
 void InstallSink(FILE* stream)
 {
-    if (TraceSink == nullptr)
+    if (TraceSink == nullptr) {
         DiagLockCreate();
-    else
+    } else {
         LineWrite();  // an unfinished line stays with the sink it was started for
+        WriteHeld();
+    }
     if (TraceSink != nullptr && TraceSink != stderr)
         fclose(TraceSink);
     TraceSink = stream;
@@ -57,6 +66,7 @@ void LineAppendV(const char* format, va_list args)
         LineLen += static_cast<size_t>(n);
         return;
     }
+    WriteHeld();
     fwrite(Line, 1, LineLen, TraceSink);
     LineLen = 0;
     vfprintf(TraceSink, format, args);
@@ -72,9 +82,23 @@ void LineAppend(const char* format, ...)
 
 // One write and, for a file, one flush per line: a reader of the file never sees half a line,
 // and a console gets one write instead of one per piece.
+void WriteHeld()
+{
+    if (HeldLen > 0)
+        DiagWriteStream(stderr, Held, HeldLen);
+    HeldLen = 0;
+}
+
 void LineWrite()
 {
     if (TraceSink == stderr) {
+        if (Holding && LineLen <= HELD_SIZE - HeldLen) {
+            memcpy(Held + HeldLen, Line, LineLen);
+            HeldLen += LineLen;
+            LineLen = 0;
+            return;
+        }
+        WriteHeld();
         fflush(stderr);
         DiagWriteStream(stderr, Line, LineLen);
     } else {
@@ -175,6 +199,17 @@ void SetTraceCap(unsigned long bytes)
     TraceCap = bytes;
     if (TraceSink != nullptr)
         DiagLockLeave();
+}
+
+void TraceHold(bool hold)
+{
+    if (TraceSink == nullptr)
+        return;
+    DiagLockEnter();
+    Holding = hold;
+    if (!hold)
+        WriteHeld();
+    DiagLockLeave();
 }
 
 bool TraceMessage(const char* format, ...)

@@ -136,6 +136,25 @@ TEST(Trace, StandardErrorLinesHaveIdsButNoTime)
     EXPECT_TRUE(std::regex_match(err, std::regex(R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: to stderr 42\n)"))) << err;
 }
 
+TEST(Trace, HeldConsoleLinesComeOutWholeAndInOrderWhenReleased)
+{
+    ASSERT_TRUE(OpenTrace("-"));
+    ::testing::internal::CaptureStderr();
+    TraceHold(true);
+    TraceMessage("first %d,", 1);
+    TraceMessage(" end\n");
+    TraceMessage("second\n");
+    EXPECT_EQ("", ::testing::internal::GetCapturedStderr()) << "held lines wait for the release";
+    ::testing::internal::CaptureStderr();
+    TraceHold(false);
+    TraceMessage("after\n");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_match(err, std::regex(R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: first 1, end\n)"
+                                                 R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: second\n)"
+                                                 R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: after\n)")))
+        << err;
+}
+
 TEST(Trace, EventTextLongerThanBufferIsCutNotOverrun)
 {
     ConsoleDebug = false;  // detached: the text also goes to the event record path
