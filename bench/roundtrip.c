@@ -1,7 +1,9 @@
 /* Round trips through the pipe client library: one command to the applications in a mask, then
  * wait for one response per selected application; latencies by QueryPerformanceCounter. Against
  * the service it measures the whole bridge (pipe, service, UDP link, terminal); against
- * pipe_echo.exe it measures the pipe alone. Prints one "key=value" line. */
+ * pipe_echo.exe it measures the pipe alone. With --inflight, one command per application of the
+ * mask stays in flight instead: each response sends that application its next command, and
+ * --count counts responses. Prints one "key=value" line. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,7 +17,7 @@ int main(int argc, char** argv)
     static DulvexMessage m;
     DulvexClient c;
     const char* pipe = NULL;
-    int count = 1000, warmup = 50, size = 16, i, r, bits = 0;
+    int count = 1000, warmup = 50, size = 16, i, r, bits = 0, inflight = 0;
     unsigned mask = DULVEX_APP_MASTER;
     uint8_t data[DULVEX_MAX_DATA];
     double* lat;
@@ -33,9 +35,11 @@ int main(int argc, char** argv)
             pipe = argv[i + 1];
         else if (strcmp(argv[i], "--warmup") == 0)
             warmup = atoi(argv[i + 1]);
+        else if (strcmp(argv[i], "--inflight") == 0)
+            inflight = atoi(argv[i + 1]);
     }
     if (count < 1 || size < 0 || size > DULVEX_MAX_DATA || mask == 0 || mask > DULVEX_APP_ALL) {
-        fprintf(stderr, "usage: roundtrip [--count N] [--mask M] [--size BYTES] [--pipe NAME] [--warmup N]\n");
+        fprintf(stderr, "usage: roundtrip [--count N] [--mask M] [--size BYTES] [--pipe NAME] [--warmup N] [--inflight 1]\n");
         return 2;
     }
     for (i = 0; i < 5; ++i)
@@ -49,7 +53,53 @@ int main(int argc, char** argv)
         return 1;
     }
     QueryPerformanceFrequency(&freq);
-    for (i = -warmup; i < count; ++i) {
+    if (inflight) {
+        /* Responses before the first measured one are the warm-up; each application's latency runs
+         * from its own command to its response. */
+        LARGE_INTEGER sent[5];
+        int app, done = -warmup, outstanding = 0;
+        for (app = 0; app < 5; ++app) {
+            if (!(mask & (1u << app)))
+                continue;
+            QueryPerformanceCounter(&sent[app]);
+            if (DulvexSendPacket(&c, (uint8_t)(1u << app), 0x0100, 0, data, (size_t)size) < 0) {
+                fprintf(stderr, "roundtrip: send failed\n");
+                return 1;
+            }
+            ++outstanding;
+        }
+        while (done < count) {
+            r = DulvexReceive(&c, &m, 5000);
+            if (r < 0) {
+                fprintf(stderr, "roundtrip: receive after %d responses: %s\n", done, DulvexResultText(r));
+                return 1;
+            }
+            if (m.Cmd != 0x8100)
+                continue;
+            for (app = 0; app < 5 && m.Mask != (1u << app); ++app) {
+            }
+            if (app == 5 || !(mask & m.Mask))
+                continue;
+            QueryPerformanceCounter(&t1);
+            if (done == 0)
+                start = t1;
+            if (done >= 0 && done < count) {
+                lat[done] = (double)(t1.QuadPart - sent[app].QuadPart) * 1e6 / (double)freq.QuadPart;
+                ++messages;
+            }
+            ++done;
+            --outstanding;
+            if (done + outstanding < count) {
+                QueryPerformanceCounter(&sent[app]);
+                if (DulvexSendPacket(&c, m.Mask, 0x0100, 0, data, (size_t)size) < 0) {
+                    fprintf(stderr, "roundtrip: send failed\n");
+                    return 1;
+                }
+                ++outstanding;
+            }
+        }
+    }
+    for (i = inflight ? count : -warmup; i < count; ++i) {
         int got = 0;
         if (i == 0)
             QueryPerformanceCounter(&start);

@@ -3,12 +3,18 @@
 # and the date. Each ratio is taken side by side in the same run, as this machine is shared:
 #   round trips through the bridge (the pipe client -> DulvexSrv.exe under Wine -> UDP -> termsim
 #   in the terminal's namespace and back), with 1 application and with all 5 (one command to mask
-#   0x1F, waiting for the 5 responses), beside the floor without the bridge: a pipe echo server
-#   under Wine with the same client loop, plus UDP echoes from a Wine process to a native peer in
-#   the same namespace;
-#   idle CPU of the service's process over 30 s; its memory after start and after 100,000
-#   messages; heap allocations per message of the wire format and the link (native counters).
-# Needs root (namespace). Options: --rounds N (default 5000), --quick (fewer rounds, 10 s idle).
+#   0x1F, waiting for the 5 responses), in the configurations the service runs in: started by the
+#   service manager without a trace (what users run, the headline), the same with a trace file,
+#   and in a console (-debug) tracing to the console and to the null device; beside the floor
+#   without the bridge: a pipe echo server under Wine with the same client loop, plus UDP echoes
+#   from a Wine process to a native peer in the same namespace;
+#   messages/s with one command in flight per application; idle CPU of the service's process;
+#   its memory after start and after 100,000 messages; heap allocations per message of the wire
+#   format and the link (native counters).
+#   with --calls N: the system calls of the service's process per round trip (strace -c -f over
+#   N round trips, 1 and 5 applications), Wine server requests among them.
+# Needs root (namespace). Options: --rounds N (default 5000), --quick (fewer rounds, 10 s idle),
+# --calls N (default 0: not counted).
 # Builds what it needs in build/rel-win64 and build/rel-native.
 set -u
 cd "$(dirname "$0")/.."
@@ -18,11 +24,13 @@ NAT=${REL_NATIVE:-$SOURCE/build/rel-native}
 rounds=5000
 idle_s=30
 bulk_rounds=20000   # x 5 applications = 100,000 messages
+calls=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --rounds) rounds=$2; shift ;;
     --quick) rounds=500; idle_s=10; bulk_rounds=2000 ;;
-    *) echo "usage: scripts/bench.sh [--rounds N] [--quick]"; exit 2 ;;
+    --calls) calls=$2; shift ;;
+    *) echo "usage: scripts/bench.sh [--rounds N] [--quick] [--calls N]"; exit 2 ;;
     esac
     shift
 done
@@ -45,11 +53,12 @@ bash "$NETNS" up && bash "$NETNS" check || exit 1
 e2e_configure 198.18.0.2
 W=$E2E_WORK
 ECHO_PIPE='\\.\pipe\varnok\DulvexBenchEcho'
-PIPE_ECHO_PID= UDP_ECHO_PID= SRV_SESSION=dulvex-bench-$$
+PIPE_ECHO_PID= UDP_ECHO_PID= TERMSIM_PID= SRV_SESSION=dulvex-bench-$$
 bench_cleanup() {
     tmux kill-session -t "$SRV_SESSION" 2>/dev/null
     [ -n "$PIPE_ECHO_PID" ] && kill "$PIPE_ECHO_PID" 2>/dev/null
     [ -n "$UDP_ECHO_PID" ] && kill "$UDP_ECHO_PID" 2>/dev/null
+    [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null
     wait 2>/dev/null
     e2e_cleanup
 }
@@ -97,43 +106,125 @@ kill "$PIPE_ECHO_PID" "$UDP_ECHO_PID" 2>/dev/null
 wait "$PIPE_ECHO_PID" "$UDP_ECHO_PID" 2>/dev/null
 PIPE_ECHO_PID= UDP_ECHO_PID=
 
-# ---- the bridge: termsim answers at once and logs nothing; the service traces to the null device
+# ---- the bridge: termsim answers at once and logs nothing
 bash "$NETNS" exec "$DULVEX_TERMSIM" --reply=all >"$W/termsim.out" 2>&1 &
 TERMSIM_PID=$!
 sleep 0.5
-tmux new-session -d -s "$SRV_SESSION" -x 160 -y 50 \
-    "$DULVEX_WINE $SRV -debug -logfile=NUL >$W/console.out 2>&1; echo \$? >$W/srv.rc"
-for _ in $(seq 100); do service_pid >/dev/null && break; sleep 0.2; done
-pid=$(service_pid) || { echo "bench: the service did not start"; cat "$W/console.out"; exit 1; }
-echo "bench: service pid $pid ($(cat /proc/$pid/comm)), idle ${idle_s}s" >&2
-sleep 3
-mem_start=$(mem_kb "$pid")
+rt() { w "$W64/bench/roundtrip.exe" "$@"; }
 hz=$(getconf CLK_TCK)
-c0=$(cpu_ticks "$pid"); t0=$(date +%s.%N)
+
+# The service as users run it: registered, started and stopped by the service manager. Wine's
+# service manager reads ImagePath when the prefix's wineserver starts.
+SVC_KEY='HKLM\System\CurrentControlSet\Services\DulvexService'
+sc_state() { $DULVEX_WINE sc query DulvexService </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
+svc_start() {  # extra arguments for the registered command line
+    local image
+    $DULVEX_WINE "$SRV" -remove </dev/null >/dev/null 2>&1
+    $DULVEX_WINE "$SRV" -install </dev/null >>"$W/bench.err" 2>&1 || { echo "bench: -install failed"; exit 1; }
+    image="\"$(winpath "$SRV")\""
+    [ $# -gt 0 ] && image="$image $*"
+    $DULVEX_WINE reg add "$SVC_KEY" /v ImagePath /t REG_EXPAND_SZ /d "$image" /f </dev/null >/dev/null 2>&1
+    bash "$SOURCE/tools/wine/stop.sh" "$WINEPREFIX"
+    WINEPREFIX=$WINEPREFIX wineserver -w 2>/dev/null
+    $DULVEX_WINE cmd /c exit </dev/null >/dev/null 2>&1
+    $DULVEX_WINE net start DulvexService </dev/null >/dev/null 2>&1
+    for _ in $(seq 100); do [ "$(sc_state)" = RUNNING ] && break; sleep 0.2; done
+    [ "$(sc_state)" = RUNNING ] || { echo "bench: the service did not start"; exit 1; }
+    for _ in $(seq 50); do service_pid >/dev/null && break; sleep 0.2; done
+    sleep 1  # the start-up echo exchanges end
+}
+svc_stop() {
+    $DULVEX_WINE net stop DulvexService </dev/null >/dev/null 2>&1
+    for _ in $(seq 100); do [ "$(sc_state)" = STOPPED ] && break; sleep 0.1; done
+    $DULVEX_WINE "$SRV" -remove </dev/null >/dev/null 2>&1
+}
+con_start() {  # the console's trace option(s); the trace goes to the tmux console when none
+    tmux new-session -d -s "$SRV_SESSION" -x 160 -y 50 8>&- "$DULVEX_WINE $SRV -debug $*; echo \$? >$W/srv.rc"
+    for _ in $(seq 100); do service_pid >/dev/null && break; sleep 0.2; done
+    service_pid >/dev/null || { echo "bench: the console service did not start"; exit 1; }
+    sleep 2
+}
+con_stop() {
+    tmux send-keys -t "$SRV_SESSION" C-c
+    sleep 2
+    tmux send-keys -t "$SRV_SESSION" Enter
+    for _ in $(seq 100); do [ -s "$W/srv.rc" ] && break; sleep 0.1; done
+    tmux kill-session -t "$SRV_SESSION" 2>/dev/null
+    rm -f "$W/srv.rc"
+    for _ in $(seq 50); do service_pid >/dev/null || break; sleep 0.1; done
+}
+
+echo "bench: service manager, no trace" >&2
+svc_start
+pid=$(service_pid) || { echo "bench: no service process"; exit 1; }
+echo "bench: service pid $pid ($(cat /proc/$pid/comm)), idle ${idle_s}s" >&2
+mem_start=$(mem_kb "$pid")
+ws=$(pgrep -x wineserver | while read -r p; do { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+c0=$(cpu_ticks "$pid"); s0=$([ -n "$ws" ] && cpu_ticks "$ws" || echo 0); t0=$(date +%s.%N)
 sleep "$idle_s"
-c1=$(cpu_ticks "$pid"); t1=$(date +%s.%N)
+c1=$(cpu_ticks "$pid"); s1=$([ -n "$ws" ] && cpu_ticks "$ws" || echo 0); t1=$(date +%s.%N)
 idle_ms=$(awk -v a="$c0" -v b="$c1" -v hz="$hz" 'BEGIN {printf "%.0f", (b - a) * 1000 / hz}')
 idle_pct=$(awk -v a="$c0" -v b="$c1" -v hz="$hz" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.3f", (b - a) / hz / (t1 - t0) * 100}')
-
-echo "bench: bridge round trips" >&2
-bridge1=$(w "$W64/bench/roundtrip.exe" --mask 0x01 --count "$rounds")
-bridge5=$(w "$W64/bench/roundtrip.exe" --mask 0x1F --count "$rounds")
+idle_ws_ms=$(awk -v a="$s0" -v b="$s1" -v hz="$hz" 'BEGIN {printf "%.0f", (b - a) * 1000 / hz}')
+echo "bench: round trips" >&2
+svc1=$(rt --mask 0x01 --count "$rounds")
+svc5=$(rt --mask 0x1F --count "$rounds")
+svcin=$(rt --mask 0x1F --count "$((rounds * 5))" --inflight 1)
 mem_warm=$(mem_kb "$pid")
 echo "bench: $((bulk_rounds * 5)) messages" >&2
-bulk=$(w "$W64/bench/roundtrip.exe" --mask 0x1F --count "$bulk_rounds" --warmup 0)
+bulk=$(rt --mask 0x1F --count "$bulk_rounds" --warmup 0)
 mem_bulk=$(mem_kb "$pid")
-tmux send-keys -t "$SRV_SESSION" C-c
-sleep 2
-tmux send-keys -t "$SRV_SESSION" Enter
-for _ in $(seq 100); do [ -s "$W/srv.rc" ] && break; sleep 0.1; done
+# A Wine process asks its wineserver by a write (or writev) of the request and a read of the
+# reply; each of the other calls is the process's own.
+calls1= calls5=
+count_calls() {  # mask: "total requests" per round trip
+    local sp
+    strace -c -f -p "$pid" -o "$W/strace-$1.txt" 2>/dev/null &
+    sp=$!
+    sleep 1
+    rt --mask "$1" --count "$calls" --warmup 0 >/dev/null
+    kill -INT "$sp"
+    wait "$sp" 2>/dev/null
+    awk -v n="$calls" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
+        END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-$1.txt"
+}
+if [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
+    echo "bench: counting system calls over $calls round trips" >&2
+    calls1=$(count_calls 0x01)
+    calls5=$(count_calls 0x1F)
+fi
+svc_stop
+
+echo "bench: service manager, trace to a file" >&2
+svc_start "-logfile=$(winpath "$W/trace.log")"
+file1=$(rt --mask 0x01 --count "$rounds")
+file5=$(rt --mask 0x1F --count "$rounds")
+svc_stop
+trace_lines=$(wc -l <"$W/trace.log" 2>/dev/null || echo 0)
+
+echo "bench: console, trace to the console" >&2
+con_start
+con1=$(rt --mask 0x01 --count "$rounds")
+con5=$(rt --mask 0x1F --count "$rounds")
+con_stop
+
+echo "bench: console, trace to the null device" >&2
+con_start -logfile=NUL
+nul1=$(rt --mask 0x01 --count "$rounds")
+nul5=$(rt --mask 0x1F --count "$rounds")
+con_stop
 e2e_termsim_stop
 
 codec=$("$NAT/bench/codec_alloc" 100000 2>&1)
 linkb=$("$NAT/bench/link_bench" --frames 20000 2>&1 | grep -i 'heap allocations')
 
+div() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 ratio() { awk -v b="$1" -v p="$2" -v u="$3" 'BEGIN { if (p + u > 0) printf "%.2f", b / (p + u); else print "-" }'; }
 row() {  # name, result line
     printf '| %s | %s | %s | %s | %s |\n' "$1" "$(kv "$2" p50_us)" "$(kv "$2" p99_us)" "$(kv "$2" p999_us)" "$(kv "$2" msgs_per_s)"
+}
+over() {  # bridge result, pipe floor result: p50 and p99 over the floor's
+    echo "$(ratio "$(kv "$1" p50_us)" "$(kv "$2" p50_us)" "$(kv "$udp" p50_us)") (p99: $(ratio "$(kv "$1" p99_us)" "$(kv "$2" p99_us)" "$(kv "$udp" p99_us)"))"
 }
 {
 echo "Machine: $(uname -srm), $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo); $(wine --version 2>/dev/null)"
@@ -141,17 +232,29 @@ echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC'); $rounds round trips per row (after
 echo
 echo "| Round trip | p50 us | p99 us | p99.9 us | messages/s |"
 echo "|---|---|---|---|---|"
-row "bridge, 1 application (mask 0x01)" "$bridge1"
-row "bridge, 5 applications (mask 0x1F, 5 responses)" "$bridge5"
+row "service manager, no trace, 1 application (mask 0x01)" "$svc1"
+row "service manager, no trace, 5 applications (mask 0x1F, 5 responses)" "$svc5"
+row "service manager, no trace, one command in flight per application (mask 0x1F)" "$svcin"
+row "service manager, trace to a file, 1 application" "$file1"
+row "service manager, trace to a file, 5 applications" "$file5"
+row "console (-debug), trace to the console, 1 application" "$con1"
+row "console (-debug), trace to the console, 5 applications" "$con5"
+row "console (-debug -logfile=NUL), 1 application" "$nul1"
+row "console (-debug -logfile=NUL), 5 applications" "$nul5"
 row "floor: pipe echo under Wine, 1 response" "$pipe1"
 row "floor: pipe echo under Wine, 5 responses" "$pipe5"
 row "floor: UDP echo, Wine client to native peer in the namespace" "$udp"
 echo
 echo "| Figure | Value |"
 echo "|---|---|"
-echo "| bridge overhead, 1 application: p50 / (pipe p50 + UDP p50) | $(ratio "$(kv "$bridge1" p50_us)" "$(kv "$pipe1" p50_us)" "$(kv "$udp" p50_us)") |"
-echo "| bridge overhead, 5 applications: p50 / (pipe p50 + UDP p50) | $(ratio "$(kv "$bridge5" p50_us)" "$(kv "$pipe5" p50_us)" "$(kv "$udp" p50_us)") |"
-echo "| idle CPU of the service over ${idle_s} s (utime+stime) | ${idle_ms} ms (${idle_pct}% of one core) |"
+echo "| bridge overhead, service manager, 1 application: p50 / (pipe p50 + UDP p50) | $(over "$svc1" "$pipe1") |"
+echo "| bridge overhead, service manager, 5 applications: p50 / (pipe p50 + UDP p50) | $(over "$svc5" "$pipe5") |"
+echo "| idle CPU of the service over ${idle_s} s (utime+stime) | $idle_pct% of one core ($idle_ms ms; its wineserver $idle_ws_ms ms) |"
+[ -n "$calls1" ] && echo "| system calls of the service per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${calls1% *} / ${calls5% *}, of them requests to the wineserver (write, writev) ${calls1#* } / ${calls5#* } |"
+echo "| trace to a file / no trace, p50, 1 / 5 applications | $(div "$(kv "$file1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$file5" p50_us)" "$(kv "$svc5" p50_us)") ($trace_lines trace lines) |"
+echo "| trace to the console / no trace, p50, 1 / 5 applications | $(div "$(kv "$con1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$con5" p50_us)" "$(kv "$svc5" p50_us)") |"
+echo "| bridge overhead, console -logfile=NUL, 1 / 5 applications | $(over "$nul1" "$pipe1") / $(over "$nul5" "$pipe5") |"
+echo "| messages/s, one command in flight per application / one command to mask 0x1F | $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$svc5" msgs_per_s)") |"
 echo "| memory after start: VmRSS / private (smaps_rollup) | ${mem_start% *} kB / ${mem_start#* } kB |"
 echo "| memory after the round-trip rows | ${mem_warm% *} kB / ${mem_warm#* } kB |"
 echo "| memory after $((bulk_rounds * 5)) more messages | ${mem_bulk% *} kB / ${mem_bulk#* } kB (growth $(( ${mem_bulk#* } - ${mem_warm#* } )) kB private) |"

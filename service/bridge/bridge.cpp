@@ -37,6 +37,10 @@ struct Bridge {
     TermPacket Packet;
     uint8_t ClientBuffer[CLIENT_BUFFER_SIZE];
     uint8_t ReplyBuffer[CLIENT_BUFFER_SIZE];
+    // Per link: its read event may be lost (see TimerWork), and the link's count of failed
+    // receives when the bridge last looked.
+    bool Unsignalled[APP_COUNT];
+    uint32_t FailuresSeen[APP_COUNT];
 };
 
 // The loop's clock: milliseconds since Windows started, in 32 bits. GetTickCount is in every
@@ -124,15 +128,39 @@ int TerminalMessage(Bridge* b, int k)
     return r;
 }
 
+// A failed receive since the bridge last looked (a port-unreachable report among them) may be
+// the start of a lost read event.
+void NoteRecvFailures(Bridge* b, int k)
+{
+    uint32_t failures = b->Terminals[k]->RecvFailures;
+    if (failures != b->FailuresSeen[k]) {
+        b->FailuresSeen[k] = failures;
+        b->Unsignalled[k] = true;
+    }
+}
+
+void LinkReady(Bridge* b, int k)
+{
+    b->Unsignalled[k] = false;
+    TerminalMessage(b, k);
+    NoteRecvFailures(b, k);
+}
+
 void TimerWork(Bridge* b)
 {
     PipeSrvCheck(b->Server);
     for (int i = 0; i < APP_COUNT; ++i) {
         // A link whose first datagrams met a terminal that was not yet listening (an ICMP port
         // unreachable) may never see its read event again under Wine, although datagrams keep
-        // arriving. Reading each link here until it has nothing loses no time on a healthy
-        // link (the read fails at once) and keeps such a link served every 100 ms.
-        for (int n = 0; n < POLL_BURST && TerminalMessage(b, i) >= 0; ++n) {
+        // arriving. The tick reads a link only while that may be so: from the start (the first
+        // echo request goes out before anything is known to listen) and after a failed receive,
+        // until its event is seen again; and while a frame awaits its acknowledgement, since a
+        // frame sent to a terminal that went away brings the report that starts the fault, and
+        // the failed receive that shows it. A healthy idle link is not read at all.
+        if (b->Unsignalled[i] || b->Terminals[i]->Pending) {
+            for (int n = 0; n < POLL_BURST && TerminalMessage(b, i) >= 0; ++n) {
+            }
+            NoteRecvFailures(b, i);
         }
         TerminalTime(b->Terminals[i]);
     }
@@ -164,6 +192,33 @@ bool ConsoleKeys(Bridge* b)
     return true;
 }
 
+void ServeSlot(Bridge* b, DWORD slot)
+{
+    if (slot == WAIT_PIPE)
+        ClientMessage(b);
+    else if (slot == WAIT_PIPE_WRITE)
+        PipeSrvWritten(b->Server);
+    else if (slot >= FIRST_TERMINAL_SLOT && slot < WAIT_COUNT)
+        LinkReady(b, static_cast<int>(slot - FIRST_TERMINAL_SLOT));
+}
+
+// A wait reports the lowest signalled handle only. After serving it, the handles above it are
+// looked at without waiting and each one found signalled is served in the same pass, so that
+// the five links' answers are taken together and a busy low slot cannot keep a higher one
+// waiting for more than one pass.
+void ServeReady(Bridge* b, const HANDLE* waits, DWORD first)
+{
+    ServeSlot(b, first);
+    for (DWORD from = first + 1; from < WAIT_COUNT;) {
+        DWORD r = WaitForMultipleObjects(WAIT_COUNT - from, waits + from, FALSE, 0);
+        if (r >= WAIT_OBJECT_0 + (WAIT_COUNT - from))
+            return;  // none signalled, or a failure the loop's own wait reports next
+        from += r - WAIT_OBJECT_0;
+        ServeSlot(b, from);
+        ++from;
+    }
+}
+
 // Serves until the stop event, ESC or a failed wait; returns the result code.
 int Serve(Bridge* b, HANDLE TermEvent)
 {
@@ -171,8 +226,11 @@ int Serve(Bridge* b, HANDLE TermEvent)
     waits[WAIT_STOP] = TermEvent;
     waits[WAIT_PIPE] = PipeSrvGetEvent(b->Server);
     waits[WAIT_PIPE_WRITE] = PipeSrvGetWriteEvent(b->Server);
-    for (int i = 0; i < APP_COUNT; ++i)
+    for (int i = 0; i < APP_COUNT; ++i) {
         waits[FIRST_TERMINAL_SLOT + i] = TerminalEvent(b->Terminals[i]);
+        b->Unsignalled[i] = true;
+        b->FailuresSeen[i] = b->Terminals[i]->RecvFailures;
+    }
 
     // The pipe check and every retransmission run once 100 ms have passed since they last ran,
     // however busy the other handles keep the loop: a link whose frame was lost must be served
@@ -190,19 +248,18 @@ int Serve(Bridge* b, HANDLE TermEvent)
             LogMessage("Got EVENT to stop ......\n");
             return BRIDGE_DONE;
         }
-        if (r == WAIT_OBJECT_0 + WAIT_PIPE)
-            ClientMessage(b);
-        else if (r == WAIT_OBJECT_0 + WAIT_PIPE_WRITE)
-            PipeSrvWritten(b->Server);
-        else if (r >= WAIT_OBJECT_0 + FIRST_TERMINAL_SLOT && r < WAIT_OBJECT_0 + WAIT_COUNT)
-            TerminalMessage(b, static_cast<int>(r - WAIT_OBJECT_0 - FIRST_TERMINAL_SLOT));
+        TraceHold(true);
+        if (r > WAIT_OBJECT_0 + WAIT_STOP && r < WAIT_OBJECT_0 + WAIT_COUNT)
+            ServeReady(b, waits, r - WAIT_OBJECT_0);
 
         uint32_t now = LoopClockMs();
         if (r == WAIT_TIMEOUT || PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS) == 0) {
             TimerWork(b);
             lastTimer = now;
         }
-        if (ConsoleDebug && !ConsoleKeys(b))
+        bool go = !ConsoleDebug || ConsoleKeys(b);
+        TraceHold(false);
+        if (!go)
             return BRIDGE_DONE;
     }
 }

@@ -18,17 +18,94 @@ unsigned long TraceCap = TRACE_CAP_DEFAULT;
 constexpr size_t TRACE_NAME_SIZE = 260;
 char TraceName[TRACE_NAME_SIZE] = "";
 
+// The line being built: its pieces are gathered here and the line goes out in one write.
+constexpr size_t LINE_SIZE = 2048;
+char Line[LINE_SIZE];
+size_t LineLen = 0;
+
+// Whole lines for a console held back while the bridge serves one wake (see TraceHold).
+constexpr size_t HELD_SIZE = 16384;
+char Held[HELD_SIZE];
+size_t HeldLen = 0;
+bool Holding = false;
+
 constexpr size_t EVENT_TEXT_SIZE = 1024;
 constexpr size_t EVENT_FIRST_SIZE = 4096;
 constexpr size_t SYSTEM_TEXT_SIZE = 1024;
 
+void LineWrite();
+void WriteHeld();
+
 void InstallSink(FILE* stream)
 {
-    if (TraceSink == nullptr)
+    if (TraceSink == nullptr) {
         DiagLockCreate();
-    else if (TraceSink != stderr)
+    } else {
+        LineWrite();  // an unfinished line stays with the sink it was started for
+        WriteHeld();
+    }
+    if (TraceSink != nullptr && TraceSink != stderr)
         fclose(TraceSink);
     TraceSink = stream;
+}
+
+void LineAppend(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Appends one formatted piece to the line. A piece that does not fit is written at once, after
+// what the line holds so far: the trace is never cut.
+void LineAppendV(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    size_t room = LINE_SIZE - LineLen;
+    int n = vsnprintf(Line + LineLen, room, format, copy);
+    va_end(copy);
+    if (n < 0)
+        return;
+    if (static_cast<size_t>(n) < room) {
+        LineLen += static_cast<size_t>(n);
+        return;
+    }
+    WriteHeld();
+    fwrite(Line, 1, LineLen, TraceSink);
+    LineLen = 0;
+    vfprintf(TraceSink, format, args);
+}
+
+void LineAppend(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    LineAppendV(format, args);
+    va_end(args);
+}
+
+// One write and, for a file, one flush per line: a reader of the file never sees half a line,
+// and a console gets one write instead of one per piece.
+void WriteHeld()
+{
+    if (HeldLen > 0)
+        DiagWriteStream(stderr, Held, HeldLen);
+    HeldLen = 0;
+}
+
+void LineWrite()
+{
+    if (TraceSink == stderr) {
+        if (Holding && LineLen <= HELD_SIZE - HeldLen) {
+            memcpy(Held + HeldLen, Line, LineLen);
+            HeldLen += LineLen;
+            LineLen = 0;
+            return;
+        }
+        WriteHeld();
+        fflush(stderr);
+        DiagWriteStream(stderr, Line, LineLen);
+    } else {
+        fwrite(Line, 1, LineLen, TraceSink);
+        fflush(TraceSink);
+    }
+    LineLen = 0;
 }
 
 void WriteLineHead()
@@ -36,10 +113,10 @@ void WriteLineHead()
     if (TraceSink != stderr) {
         DiagTime t;
         DiagNowUtc(&t);
-        fprintf(TraceSink, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second,
-                t.Millisecond);
+        LineAppend("%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second,
+                   t.Millisecond);
     }
-    fprintf(TraceSink, "[0x%08lx-0x%08lx]: ", DiagProcessId(), DiagThreadId());
+    LineAppend("[0x%08lx-0x%08lx]: ", DiagProcessId(), DiagThreadId());
 }
 
 // One rotation: NAME.1 holds the full file, NAME starts anew. Called under the lock at a line's
@@ -61,10 +138,10 @@ void RollTraceOver()
     }
     WriteLineHead();
     if (renamed)
-        fprintf(TraceSink, "Trace: %s reached %ld bytes; rolled over to %s\n", TraceName, size, old);
+        LineAppend("Trace: %s reached %ld bytes; rolled over to %s\n", TraceName, size, old);
     else
-        fprintf(TraceSink, "Trace: %s reached %ld bytes and could not be renamed; emptied\n", TraceName, size);
-    fflush(TraceSink);
+        LineAppend("Trace: %s reached %ld bytes and could not be renamed; emptied\n", TraceName, size);
+    LineWrite();
 }
 
 // The one writer behind TraceMessage and LogMessage. A line may be built from several pieces:
@@ -79,14 +156,15 @@ bool TracePiece(const char* format, va_list args)
     if (format == nullptr) {
         AtLineStart = true;
     } else {
-        vfprintf(TraceSink, format, args);
+        LineAppendV(format, args);
         size_t len = strlen(format);
         if (len > 0)
             AtLineStart = format[len - 1] == '\n';
     }
-    if (TraceSink != stderr) {
-        fflush(TraceSink);
-        if (AtLineStart)
+    // The line goes out at its end, and also where its text ends a line of the file.
+    if (AtLineStart || (LineLen > 0 && Line[LineLen - 1] == '\n')) {
+        LineWrite();
+        if (AtLineStart && TraceSink != stderr)
             RollTraceOver();
     }
     DiagLockLeave();
@@ -121,6 +199,17 @@ void SetTraceCap(unsigned long bytes)
     TraceCap = bytes;
     if (TraceSink != nullptr)
         DiagLockLeave();
+}
+
+void TraceHold(bool hold)
+{
+    if (TraceSink == nullptr)
+        return;
+    DiagLockEnter();
+    Holding = hold;
+    if (!hold)
+        WriteHeld();
+    DiagLockLeave();
 }
 
 bool TraceMessage(const char* format, ...)

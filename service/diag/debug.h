@@ -17,6 +17,12 @@ constexpr unsigned long TRACE_CAP_DEFAULT = 10UL * 1024 * 1024;
 // Sets the cap of the trace file in bytes; 0 leaves the file without one. Standard error has none.
 void SetTraceCap(unsigned long bytes);
 
+// A console takes milliseconds per write under Wine, so while held (true) the whole lines for
+// standard error are gathered and written together when the hold ends (false). The bridge holds
+// them over the work of one wake of its loop. A trace file is written line by line regardless,
+// so that it holds everything up to a crash.
+void TraceHold(bool hold);
+
 // Trace only.
 bool TraceMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Trace, and a warning record in the event log when the process runs detached: for what the

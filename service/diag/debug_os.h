@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 struct DiagTime {
     int Year, Month, Day, Hour, Minute, Second, Millisecond;
@@ -21,3 +22,6 @@ void DiagSetLastError(unsigned long value);
 bool DiagSystemText(long code, char* buf, size_t size);
 // Writes one record under the service's event source; strings as given.
 void DiagWriteEvent(bool warning, unsigned long eventId, const char* first, const char* second);
+// Writes len bytes to the stream's descriptor at once, past its (empty) stdio buffer: an
+// unbuffered stream such as standard error would otherwise reach a console in many small writes.
+void DiagWriteStream(FILE* stream, const char* data, size_t len);

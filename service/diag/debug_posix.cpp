@@ -49,3 +49,17 @@ bool DiagSystemText(long code, char* buf, size_t size)
 void DiagWriteEvent(bool, unsigned long, const char*, const char*) {}
 
 bool IsNtFamily() { return true; }
+
+void DiagWriteStream(FILE* stream, const char* data, size_t len)
+{
+    int fd = fileno(stream);
+    while (len > 0) {
+        ssize_t n = write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+}

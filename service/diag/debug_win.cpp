@@ -1,4 +1,5 @@
 // Win32 side of the trace and event-log code.
+#include <io.h>
 #include <windows.h>
 
 #include <cstring>
@@ -49,3 +50,16 @@ void DiagWriteEvent(bool warning, unsigned long eventId, const char* first, cons
 }
 
 bool IsNtFamily() { return (GetVersion() & 0x80000000UL) == 0; }
+
+void DiagWriteStream(FILE* stream, const char* data, size_t len)
+{
+    // The descriptor keeps the stream's text mode: line feeds still become CR LF.
+    int fd = _fileno(stream);
+    while (len > 0) {
+        int n = _write(fd, data, static_cast<unsigned>(len));
+        if (n <= 0)
+            return;
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+}

@@ -339,6 +339,7 @@ int TerminalRecv(Terminal* t, TermPacket* pkt)
             return size == 0 ? TERMINAL_RECV_NOTHING : TerminalRecvDatagram(t, datagram, size, pkt);
         if (size == LINK_RECV_NONE)
             return TERMINAL_RECV_FAILED;
+        ++t->RecvFailures;
         TraceMessage("'%s': TerminalRecv: receive failed with %ld, reading on\n", t->Name, error);
         if (failures + 1 >= RECV_FAILURE_LIMIT)
             return TERMINAL_RECV_FAILED;

@@ -49,6 +49,7 @@ struct Terminal {
     char* Name;
     int32_t Pending;     // 1 while a data frame awaits its acknowledgement
     int32_t RetryCount;  // timer expiries for the frame in flight
+    uint32_t RecvFailures;  // receives that failed since the start (port-unreachable reports among them)
     struct TimeStamp SentAt;
     uint32_t CurLen;
     uint8_t* CurFrame;  // Frame of the head slot while it is current, else none

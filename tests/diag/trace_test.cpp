@@ -77,6 +77,18 @@ TEST(Trace, LogErrorWithoutSystemTextUsesPlaceholder)
         << text;
 }
 
+// A line reaches the file whole, in one write: a reader (a field engineer's tail, a test) never
+// sees the first pieces of a line without its end.
+TEST(Trace, FileGetsALineOnlyWhenItEnds)
+{
+    ASSERT_TRUE(OpenTrace(TracePath().c_str()));
+    TraceMessage("Term[%d]: Got CMD=%04x,", 3, 0x8123);
+    TraceMessage(" Len=%d", 2);
+    EXPECT_EQ(std::string::npos, ReadAll(TracePath()).find("Term[3]")) << "a line is not written in pieces";
+    TraceMessage("\n");
+    EXPECT_NE(std::string::npos, ReadAll(TracePath()).find("]: Term[3]: Got CMD=8123, Len=2\n"));
+}
+
 // A small cap: the file rolls over to NAME.1 at the end of the line that reaches it, only one
 // older file is kept, and the new file starts with a line that says so.
 TEST(Trace, FileRollsOverToDotOneAtItsCap)
@@ -122,6 +134,25 @@ TEST(Trace, StandardErrorLinesHaveIdsButNoTime)
     TraceMessage("to stderr %d\n", 42);
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(std::regex_match(err, std::regex(R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: to stderr 42\n)"))) << err;
+}
+
+TEST(Trace, HeldConsoleLinesComeOutWholeAndInOrderWhenReleased)
+{
+    ASSERT_TRUE(OpenTrace("-"));
+    ::testing::internal::CaptureStderr();
+    TraceHold(true);
+    TraceMessage("first %d,", 1);
+    TraceMessage(" end\n");
+    TraceMessage("second\n");
+    EXPECT_EQ("", ::testing::internal::GetCapturedStderr()) << "held lines wait for the release";
+    ::testing::internal::CaptureStderr();
+    TraceHold(false);
+    TraceMessage("after\n");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::regex_match(err, std::regex(R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: first 1, end\n)"
+                                                 R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: second\n)"
+                                                 R"(\[0x[0-9a-f]{8}-0x[0-9a-f]{8}\]: after\n)")))
+        << err;
 }
 
 TEST(Trace, EventTextLongerThanBufferIsCutNotOverrun)
