@@ -173,7 +173,7 @@ int WriteQueued(PipeServer* srv)
         if (err == ERROR_IO_PENDING) {
             TraceMessage("PipeWrite -> overlapped, %lu queued ....\n", static_cast<unsigned long>(srv->OutCount));
             srv->Writing = 1;
-            srv->WriteSince = GetTickCount64();
+            srv->WriteSince = GetTickCount();
             return 1;
         }
         srv->WriteOverlapped.Internal = 0;
@@ -400,7 +400,7 @@ int PipeSrvWritten(PipeServer* srv)
     if (srv->WriteOverlapped.Internal == STATUS_PENDING_VALUE) {
         // One client that stops reading must not hold up the service, nor keep its queue
         // forever: after a while without progress it is treated as gone.
-        if (GetTickCount64() - srv->WriteSince < PIPE_WRITE_TIMEOUT_MS)
+        if (GetTickCount() - srv->WriteSince < PIPE_WRITE_TIMEOUT_MS)
             return 1;
         LogMessage("PipeWrite: client took nothing for %lu ms -> drop it\n", static_cast<unsigned long>(PIPE_WRITE_TIMEOUT_MS));
         ServeNext(srv);

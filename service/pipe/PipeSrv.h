@@ -60,7 +60,8 @@ struct PipeServer {
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen
     // from OutFirst on (a ring); the first one is being written while Writing is 1.
     int32_t Writing;
-    ULONGLONG WriteSince;    // tick count when the pending write started waiting for the client
+    DWORD WriteSince;        // tick count when the pending write started waiting for the client;
+                             // unsigned differences stay right across its wrap after 49.7 days
     uint32_t OutCount;
     uint32_t OutFirst;
     uint32_t OutBytes;
