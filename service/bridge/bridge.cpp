@@ -10,6 +10,7 @@
 #include "config.h"
 #include "console_keys.h"
 #include "debug.h"
+#include "delivery.h"
 #include "ident.h"
 #include "client_wire.h"
 #include "link_socket.h"
@@ -37,7 +38,11 @@ struct Bridge {
     TermPacket Packet;
     uint8_t ClientBuffer[CLIENT_BUFFER_SIZE];
     uint8_t ReplyBuffer[CLIENT_BUFFER_SIZE];
+    Delivery Delivery;
 };
+
+// Frames from the client carry this mark in the link, so that only their loss is reported.
+constexpr uint32_t FROM_CLIENT = 1;
 
 // The loop's clock: milliseconds since Windows started, in 32 bits. GetTickCount is in every
 // Windows the service is built for (its 64-bit sibling only from Vista on); PeriodLeftMs takes
@@ -89,10 +94,14 @@ void ClientMessage(Bridge* b)
     TraceMessage("Len=%d\n", static_cast<int>(pkt->Len));
     for (int i = 0; i < APP_COUNT; ++i) {
         if (msg.Mask & AppMaskOf(i)) {
-            int s = TerminalSend(b->Terminals[i], pkt);
+            int s = TerminalSendTagged(b->Terminals[i], pkt, FROM_CLIENT);
             TraceMessage("\tuse app %d -> %d\n", i, s);
+            if (s == 0)
+                DeliveryRefused(&b->Delivery, b->Server, b->Terminals[i], i, pkt->Cmd);
         }
     }
+    if (IsControlMsg(msg.Mask, pkt->Cmd))
+        DeliveryControl(&b->Delivery, b->Server, b->Terminals, pkt->Cmd, LoopClockMs());
 }
 
 // Returns TerminalRecv's result: negative when nothing could be read.
@@ -119,7 +128,7 @@ int TerminalMessage(Bridge* b, int k)
         TraceMessage("\tpacket of Len=%d cannot be encoded for the client, dropped\n", static_cast<int>(pkt->Len));
         return r;
     }
-    int w = PipeWrite(b->Server, b->ReplyBuffer, static_cast<uint32_t>(len));
+    int w = DeliveryAnswer(&b->Delivery, b->Server, b->ReplyBuffer, len, LoopClockMs());
     TraceMessage("\tPipeSrvWrite (%d) -> %i\n", static_cast<int>(len), w);
     return r;
 }
@@ -136,6 +145,7 @@ void TimerWork(Bridge* b)
         }
         TerminalTime(b->Terminals[i]);
     }
+    DeliveryTimer(&b->Delivery, b->Server, b->Terminals, LoopClockMs());
 }
 
 // Returns false when ESC ends the run.
@@ -246,6 +256,9 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
         SetTraceCap(kb * 1024);
     if (unsigned long kb = ReadConfigCapKB(CONFIG_CAPTURE_CAP_VALUE))
         CaptureSetCap(kb * 1024);
+
+    DeliveryInit(&b->Delivery, ReadConfigCount(CONFIG_HELD_MAX_VALUE, HELD_MAX_DEFAULT, HELD_MAX_LIMIT),
+                 ReadConfigCount(CONFIG_HELD_SECONDS_VALUE, HELD_SECONDS_DEFAULT, HELD_SECONDS_LIMIT));
 
     result = BRIDGE_NO_SOCKETS;
     LogMessage("Starting with IP-Addr '%s'\n", addr);

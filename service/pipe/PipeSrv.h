@@ -57,6 +57,7 @@ struct PipeServer {
     DWORD OpenMode;          // loses FILE_FLAG_FIRST_PIPE_INSTANCE when the platform refuses it
     DWORD PipeMode;          // loses PIPE_MODE_LOCAL_ONLY when the platform refuses it
     int32_t HasMessage;      // 1 from a completed read's GotOverResult n > 0 until PipeSrvRead
+    uint32_t Clients;        // clients attached so far: a change means another client
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen
     // from OutFirst on (a ring); the first one is being written while Writing is 1.
     int32_t Writing;
