@@ -285,6 +285,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     if (ident == nullptr)
         goto server;
 
+    b->Delivery.Ident = ident;
     ReportServiceStatus(SERVICE_RUNNING, 0, 0);
 
     b->Packet.Cmd = ECHO;
@@ -296,6 +297,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     result = Serve(b, TermEvent);
 
     CaptureClose();
+    b->Delivery.Ident = nullptr;
     CloseIdent(ident);
 server:
     PipeSrvDestroy(b->Server);

@@ -1,7 +1,10 @@
 #include "delivery.h"
 
+#include <cstring>
+
 #include "PipeSrv.h"
 #include "debug.h"
+#include "ident.h"
 #include "link_wrap.h"
 #include "terminal.h"
 
@@ -66,12 +69,30 @@ void Flush(Delivery* d, PipeServer* srv)
     }
 }
 
+static_assert(APP_COUNT == IDENT_LINK_COUNT, "one state byte per application in the status block");
+
+// The status block shows each link's state to programs outside the pipe (the applet).
+void PublishLinks(Delivery* d, Terminal* const* terms)
+{
+    if (d->Ident == nullptr)
+        return;
+    uint8_t states[APP_COUNT];
+    for (int i = 0; i < APP_COUNT; ++i)
+        states[i] = terms[i] != nullptr ? static_cast<uint8_t>(terms[i]->Health) : 0;
+    if (memcmp(states, d->Published, sizeof states) == 0)
+        return;
+    if (UpdateIdentLinks(static_cast<HANDLE>(d->Ident), states))
+        memcpy(d->Published, states, sizeof states);
+}
+
 }  // namespace
 
 void DeliveryInit(Delivery* d, uint32_t heldMax, uint32_t heldSeconds)
 {
     d->Announced = 0;
     d->Client = 0;
+    d->Ident = nullptr;
+    memset(d->Published, 0, sizeof d->Published);
     for (uint32_t& n : d->SeenGivenUp)
         n = 0;
     HeldInit(&d->Held, heldMax, heldSeconds);
@@ -131,6 +152,7 @@ void DeliveryTimer(Delivery* d, PipeServer* srv, Terminal* const* terms, uint32_
     }
     HeldExpire(&d->Held, nowMs);
     Flush(d, srv);
+    PublishLinks(d, terms);
 }
 
 void DeliveryHealth(Terminal* const* terms, AppHealth* apps)

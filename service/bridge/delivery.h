@@ -16,6 +16,8 @@ struct Delivery {
     int32_t Announced;  // 1 while the client attached as Client announced itself
     uint32_t Client;    // PipeServer Clients at the announcement
     uint32_t SeenGivenUp[APP_COUNT];
+    void* Ident;                  // the status block, for the link states; none before it exists
+    uint8_t Published[APP_COUNT];  // link states written there last
     HeldQueue Held;
 };
 
