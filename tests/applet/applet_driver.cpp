@@ -407,8 +407,13 @@ TEST_F(AppletDialog, EachOpeningWritesTheStateAtOnce)
     char addr[CONFIG_ADDR_SIZE] = "127.0.0.3";
     Ident = CreateIdent(addr);
     ASSERT_NE(nullptr, Ident);
+    const uint8_t links[IDENT_LINK_COUNT] = {1, 2, 0, 1, 3};
+    ASSERT_EQ(1, UpdateIdentLinks(Ident, links));
     Open(&Dialog);
     EXPECT_EQ(RunningText(GetCurrentProcessId(), "127.0.0.3"), ItemText(Dialog.Dialog, IDC_STATE_TEXT));
+    EXPECT_EQ("Master: answering\nMBCA: answering (retrying)\nMaint: no word yet\nFleet: answering\n"
+              "Petro: not answering",
+              ItemText(Dialog.Dialog, IDC_LINK_TEXT));
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
 }
@@ -431,6 +436,7 @@ TEST_F(AppletDialog, BlockWithoutTerminatorIsShownWithinItsSixteenBytes)
     EXPECT_EQ(head, text.substr(0, head.size())) << text;
     EXPECT_LE(text.size(), head.size() + 2) << text;
     EXPECT_EQ(')', text.back()) << text;
+    EXPECT_EQ("", ItemText(Dialog.Dialog, IDC_LINK_TEXT)) << "a block of 20 bytes has no link states";
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
     CloseHandle(raw);
