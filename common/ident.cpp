@@ -41,13 +41,13 @@ int ReadIdentLinks(uint8_t* states)
         mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, IDENT_GLOBAL_NAME);
     if (mapping == nullptr)
         return 0;
-    // A view longer than the mapping fails: the block of an older service has no link states.
     const auto* view = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, IDENT_BLOCK_SIZE));
     CloseHandle(mapping);
     if (view == nullptr)
         return 0;
-    if (states != nullptr)
+    int found = view[IDENT_LINKS_COUNT_OFFSET] == IDENT_LINK_COUNT ? 1 : 0;
+    if (found && states != nullptr)
         memcpy(states, view + IDENT_LINKS_OFFSET, IDENT_LINK_COUNT);
     UnmapViewOfFile(view);
-    return 1;
+    return found;
 }

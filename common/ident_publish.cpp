@@ -56,6 +56,7 @@ int UpdateIdentLinks(HANDLE ident, const uint8_t* states)
         return 0;
     }
     memcpy(view + IDENT_LINKS_OFFSET, states, IDENT_LINK_COUNT);
+    view[IDENT_LINKS_COUNT_OFFSET] = IDENT_LINK_COUNT;
     UnmapViewOfFile(view);
     return 1;
 }

@@ -92,7 +92,7 @@ void DeliveryInit(Delivery* d, uint32_t heldMax, uint32_t heldSeconds)
     d->Announced = 0;
     d->Client = 0;
     d->Ident = nullptr;
-    memset(d->Published, 0, sizeof d->Published);
+    memset(d->Published, 0xFF, sizeof d->Published);  // no state: the first tick writes them
     for (uint32_t& n : d->SeenGivenUp)
         n = 0;
     HeldInit(&d->Held, heldMax, heldSeconds);
@@ -127,7 +127,9 @@ void DeliveryRefused(Delivery* d, PipeServer* srv, const Terminal* t, int app, u
 int DeliveryAnswer(Delivery* d, PipeServer* srv, const uint8_t* msg, size_t len, uint32_t nowMs)
 {
     // Behind answers still held, a new one waits its turn: the client gets them in arrival order.
-    if (!(ClientAnnounced(d, srv) && d->Held.Count > 0)) {
+    // With no client at all it is held without a write.
+    bool holdFirst = (ClientAnnounced(d, srv) && d->Held.Count > 0) || (srv->Ready == 0 && d->Held.Max > 0);
+    if (!holdFirst) {
         int w = PipeWrite(srv, msg, static_cast<uint32_t>(len));
         if (w > 0 || d->Held.Max == 0)
             return w;

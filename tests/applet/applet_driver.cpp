@@ -380,6 +380,11 @@ TEST_F(AppletDialog, StateFollowsTheRealService)
     GetExitCodeProcess(pi.hProcess, &code);
     EXPECT_TRUE(shown) << "shows \"" << ItemText(Dialog.Dialog, IDC_STATE_TEXT) << "\""
                        << (code == STILL_ACTIVE ? "" : " (the service ended: are its UDP ports taken?)");
+    // Nothing answers at 127.0.0.1: each start-up echo is given up after its retransmissions.
+    const std::string silent = "Master: not answering\nMBCA: not answering\nMaint: not answering\n"
+                               "Fleet: not answering\nPetro: not answering";
+    EXPECT_TRUE(WaitForItemText(Dialog.Dialog, IDC_LINK_TEXT, silent, 10000))
+        << "shows \"" << ItemText(Dialog.Dialog, IDC_LINK_TEXT) << "\"";
 
     TerminateProcess(pi.hProcess, 0);
     WaitForSingleObject(pi.hProcess, 10000);

@@ -76,6 +76,7 @@ int DulvexEncodeHealthRequest(uint8_t* out, size_t outSize)
 }
 
 #define HEALTH_RECORD 27
+#define STASH_SIZE 4
 
 int DulvexSortMessage(DulvexMessage* msg, DulvexHealth* health)
 {
@@ -229,6 +230,7 @@ int DulvexConnectEx(DulvexClient* client, const char* pipeName, uint32_t timeout
     client->Announced = 0;
     client->Welcomed = 0;
     client->HeldAtWelcome = 0;
+    client->StashFirst = 0;
     client->StashCount = 0;
     client->LastError = 0;
     client->SendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
@@ -450,10 +452,10 @@ int DulvexReceive(DulvexClient* client, DulvexMessage* msg, uint32_t timeoutMs)
     if (client == NULL || msg == NULL)
         return DULVEX_E_ARGUMENT;
     if (client->StashCount > 0) {
-        int r = DulvexDecodeMessage(client->Stash[0], client->StashLen[0], msg);
+        int first = client->StashFirst;
+        int r = DulvexDecodeMessage(client->Stash[first], client->StashLen[first], msg);
+        client->StashFirst = (first + 1) % STASH_SIZE;
         client->StashCount--;
-        memmove(client->StashLen, client->StashLen + 1, sizeof client->StashLen[0] * client->StashCount);
-        memmove(client->Stash, client->Stash + 1, sizeof client->Stash[0] * client->StashCount);
         int kind = r < 0 ? r : DulvexSortMessage(msg, NULL);
         return kind == 0 ? r : kind;
     }
@@ -480,14 +482,16 @@ int DulvexLinkHealth(DulvexClient* client, DulvexHealth* health, uint32_t timeou
             return DULVEX_OK;
         if (r < 0 && r != DULVEX_E_UNDELIVERED)
             return r;
-        if (client->StashCount >= 4)
+        if (client->StashCount >= STASH_SIZE)
             return DULVEX_E_BUSY;
         /* Kept as the raw bytes: the read buffer still holds them. */
-        uint32_t n = client->ReadOverlapped.InternalHigh;
+        uint32_t n = (uint32_t)client->ReadOverlapped.InternalHigh;
         if (n > DULVEX_MAX_RECEIVE)
             return DULVEX_E_PROTOCOL;
-        memcpy(client->Stash[client->StashCount], client->ReadBuffer, n);
-        client->StashLen[client->StashCount++] = n;
+        int slot = (client->StashFirst + client->StashCount) % STASH_SIZE;
+        memcpy(client->Stash[slot], client->ReadBuffer, n);
+        client->StashLen[slot] = n;
+        client->StashCount++;
     }
 }
 

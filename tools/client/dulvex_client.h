@@ -158,6 +158,7 @@ typedef struct DulvexClient {
     int Welcomed;        /* the service answered it: it gives notices and held answers */
     uint32_t HeldAtWelcome; /* answers the service held for this client */
     /* Messages that came while DulvexLinkHealth waited, for the next DulvexReceive. */
+    int StashFirst;
     int StashCount;
     uint32_t StashLen[4];
     uint8_t Stash[4][DULVEX_MAX_RECEIVE];
