@@ -272,7 +272,7 @@ static int ParseArgs(int argc, char** argv, Options* o)
         }
     }
     if (o->Command == NULL)
-        return UsageError("no command (send, listen or capture)", NULL);
+        return UsageError("no command (send, listen, capture or status)", NULL);
     if (strcmp(o->Command, "send") == 0) {
         if (!o->HaveMask || !o->HaveCmd)
             return UsageError("send needs --mask and --cmd", NULL);
