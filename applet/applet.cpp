@@ -67,6 +67,35 @@ void SetControlIcon(HWND dialog, int iconId, int controlId)
     SendDlgItemMessageA(dialog, controlId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
 }
 
+// One line per terminal application, in mask-bit order, from the status block's link states.
+void FormatLinks(const uint8_t* states, char* text, size_t size)
+{
+    static const char* const names[IDENT_LINK_COUNT] = {"Master", "MBCA", "Maint", "Fleet", "Petro"};
+    static const char* const words[] = {"no word yet", "answering", "answering (retrying)", "not answering"};
+    size_t used = 0;
+    text[0] = '\0';
+    for (size_t i = 0; i < IDENT_LINK_COUNT && used < size; ++i) {
+        const char* word = states[i] < 4 ? words[states[i]] : "unknown";
+        int n = snprintf(text + used, size - used, "%s%s: %s", i > 0 ? "\n" : "", names[i], word);
+        if (n < 0)
+            break;
+        used += static_cast<size_t>(n);
+    }
+}
+
+void RefreshLinks(HWND dialog, bool running, bool force)
+{
+    static char shown[TEXT_BUFFER_SIZE];
+    char text[TEXT_BUFFER_SIZE] = "";
+    uint8_t states[IDENT_LINK_COUNT];
+    if (running && ReadIdentLinks(states))
+        FormatLinks(states, text, sizeof text);
+    if (force || strcmp(text, shown) != 0) {
+        SetDlgItemTextA(dialog, IDC_LINK_TEXT, text);
+        memcpy(shown, text, sizeof shown);
+    }
+}
+
 void RefreshServiceState(HWND dialog, int controlId, bool force)
 {
     uint32_t pid = 0;
@@ -87,6 +116,7 @@ void RefreshServiceState(HWND dialog, int controlId, bool force)
         LastShownRunning = running;
         LastShownPid = pid;
     }
+    RefreshLinks(dialog, running, force);
     SetTimer(dialog, REFRESH_TIMER_ID, REFRESH_INTERVAL_MS, nullptr);
 }
 

@@ -17,6 +17,7 @@
 #define IDC_ICON_LEFT 1003
 #define IDC_ICON_RIGHT 1004
 #define IDC_ADDRESS_RULE 1007
+#define IDC_LINK_TEXT 1008
 
 #define APPLET_CAPTION "Varnok Payment Terminal Service Configuration"
 #define APPLET_BOX_CAPTION "DulvexService Control Panel"

@@ -111,3 +111,20 @@ unsigned long ReadConfigCapKB(const char* name)
         Report(true, "ReadConfigCapKB: %s%s", note, kb == 0 ? "; the log's default cap used" : "");
     return kb;
 }
+
+unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned long largest)
+{
+    HKEY key = nullptr;
+    if (name == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return fallback;
+    DWORD value = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof value;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    CloseConfigKey(key);
+    char note[CONFIG_NOTE_SIZE];
+    unsigned long n = ConfigTakeCount(name, rc, type, value, size, fallback, largest, note, sizeof note);
+    if (note[0] != '\0')
+        Report(true, "ReadConfigCount: %s", note);
+    return n;
+}

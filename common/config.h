@@ -30,3 +30,7 @@ int WriteConfigAddr(const char* addr);
 // The kilobytes of the log cap stored in the value name (CONFIG_TRACE_CAP_VALUE,
 // CONFIG_CAPTURE_CAP_VALUE), or 0 when the log keeps its default; an unusable value is reported.
 unsigned long ReadConfigCapKB(const char* name);
+
+// The count stored in the value name (CONFIG_HELD_MAX_VALUE, CONFIG_HELD_SECONDS_VALUE), or
+// fallback when it is missing or unusable (reported), cut to largest.
+unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned long largest);

@@ -121,3 +121,27 @@ unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long 
     }
     return value;
 }
+
+unsigned long ConfigTakeCount(const char* name, long queryResult, unsigned long type, unsigned long value,
+                              unsigned long size, unsigned long fallback, unsigned long largest, char* note,
+                              size_t noteSize)
+{
+    if (note != nullptr && noteSize > 0)
+        note[0] = '\0';
+    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+        return fallback;
+    if (queryResult != CONFIG_QUERY_OK && queryResult != CONFIG_QUERY_MORE_DATA) {
+        Note(note, noteSize, "value \"%s\" could not be read (error %ld); %lu used", name, queryResult, fallback);
+        return fallback;
+    }
+    if (queryResult == CONFIG_QUERY_MORE_DATA || type != CONFIG_TYPE_DWORD || size != 4) {
+        Note(note, noteSize, "value \"%s\" is of type %lu and %lu bytes, not a number (REG_DWORD); %lu used", name,
+             type, size, fallback);
+        return fallback;
+    }
+    if (value > largest) {
+        Note(note, noteSize, "value \"%s\" is %lu, more than %lu; %lu used", name, value, largest, largest);
+        return largest;
+    }
+    return value;
+}

@@ -50,3 +50,14 @@ constexpr unsigned long CONFIG_TYPE_DWORD = 4;             // REG_DWORD
 // (noteSize bytes, may be none) says what was wrong with a value that is there, "" otherwise.
 unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
                               unsigned long size, char* note, size_t noteSize);
+
+// The held answers' bounds beside the address: REG_DWORD counts. A missing or unusable value
+// leaves the default; a value above the largest is cut to it; 0 holds nothing.
+constexpr char CONFIG_HELD_MAX_VALUE[] = "HeldMax";
+constexpr char CONFIG_HELD_SECONDS_VALUE[] = "HeldSeconds";
+
+// Judges one query of a count value named name: the count to use (fallback for a missing or
+// unusable value, largest for one above it); note as for ConfigTakeCapKB.
+unsigned long ConfigTakeCount(const char* name, long queryResult, unsigned long type, unsigned long value,
+                              unsigned long size, unsigned long fallback, unsigned long largest, char* note,
+                              size_t noteSize);

@@ -33,3 +33,21 @@ int ReadIdent(uint32_t* pid, char* addr)
         memcpy(addr, ident.IPAddr, CONFIG_ADDR_SIZE);
     return 1;
 }
+
+int ReadIdentLinks(uint8_t* states)
+{
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, IDENT_NAME);
+    if (mapping == nullptr)
+        mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, IDENT_GLOBAL_NAME);
+    if (mapping == nullptr)
+        return 0;
+    const auto* view = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, IDENT_BLOCK_SIZE));
+    CloseHandle(mapping);
+    if (view == nullptr)
+        return 0;
+    int found = view[IDENT_LINKS_COUNT_OFFSET] == IDENT_LINK_COUNT ? 1 : 0;
+    if (found && states != nullptr)
+        memcpy(states, view + IDENT_LINKS_OFFSET, IDENT_LINK_COUNT);
+    UnmapViewOfFile(view);
+    return found;
+}

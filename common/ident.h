@@ -24,6 +24,10 @@ HANDLE CreateIdent(const char* addr);
 // 1: written; 0: the view could not be mapped ("UpdateIdent - MapError: ..." on standard output).
 int UpdateIdent(HANDLE ident, const char* addr);
 
+// Writes the applications' link states (IDENT_LINK_COUNT bytes) after the first 20.
+// 1: written; 0: the view could not be mapped. Service build only.
+int UpdateIdentLinks(HANDLE ident, const uint8_t* states);
+
 // The result of CloseHandle; 0 for none.
 BOOL CloseIdent(HANDLE ident);
 
@@ -31,3 +35,7 @@ BOOL CloseIdent(HANDLE ident);
 // were given (either may be none; the address always ends within its 16 bytes); 0: not found or
 // not mappable, both places untouched. Never prints.
 int ReadIdent(uint32_t* pid, char* addr);
+
+// Reads the applications' link states (IDENT_LINK_COUNT bytes) into states. 1: read; 0: no block,
+// or a block without them (an older service), states untouched.
+int ReadIdentLinks(uint8_t* states);

@@ -12,7 +12,7 @@ HANDLE CreateIdent(const char* addr)
     // Cleared first, so that ERROR_ALREADY_EXISTS can only come from this call.
     SetLastError(ERROR_SUCCESS);
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, GetStatusSecurityAttributes(), PAGE_READWRITE, 0,
-                                        IDENT_SIZE, IDENT_NAME);
+                                        IDENT_BLOCK_SIZE, IDENT_NAME);
     if (mapping == nullptr)
         return nullptr;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -43,6 +43,20 @@ int UpdateIdent(HANDLE ident, const char* addr)
         memcpy(content.IPAddr, addr, CONFIG_ADDR_SIZE);
     IdentEncode(static_cast<uint8_t*>(view), &content);
     FlushViewOfFile(view, 0);
+    UnmapViewOfFile(view);
+    return 1;
+}
+
+int UpdateIdentLinks(HANDLE ident, const uint8_t* states)
+{
+    auto* view = static_cast<uint8_t*>(MapViewOfFile(ident, FILE_MAP_WRITE, 0, 0, IDENT_BLOCK_SIZE));
+    if (view == nullptr || states == nullptr) {
+        if (view != nullptr)
+            UnmapViewOfFile(view);
+        return 0;
+    }
+    memcpy(view + IDENT_LINKS_OFFSET, states, IDENT_LINK_COUNT);
+    view[IDENT_LINKS_COUNT_OFFSET] = IDENT_LINK_COUNT;
     UnmapViewOfFile(view);
     return 1;
 }

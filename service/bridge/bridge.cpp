@@ -10,6 +10,7 @@
 #include "config.h"
 #include "console_keys.h"
 #include "debug.h"
+#include "delivery.h"
 #include "ident.h"
 #include "client_wire.h"
 #include "link_socket.h"
@@ -41,7 +42,11 @@ struct Bridge {
     // receives when the bridge last looked.
     bool Unsignalled[APP_COUNT];
     uint32_t FailuresSeen[APP_COUNT];
+    Delivery Delivery;
 };
+
+// Frames from the client carry this mark in the link, so that only their loss is reported.
+constexpr uint32_t FROM_CLIENT = 1;
 
 // The loop's clock: milliseconds since Windows started, in 32 bits. GetTickCount is in every
 // Windows the service is built for (its 64-bit sibling only from Vista on); PeriodLeftMs takes
@@ -93,10 +98,14 @@ void ClientMessage(Bridge* b)
     TraceMessage("Len=%d\n", static_cast<int>(pkt->Len));
     for (int i = 0; i < APP_COUNT; ++i) {
         if (msg.Mask & AppMaskOf(i)) {
-            int s = TerminalSend(b->Terminals[i], pkt);
+            int s = TerminalSendTagged(b->Terminals[i], pkt, FROM_CLIENT);
             TraceMessage("\tuse app %d -> %d\n", i, s);
+            if (s == 0)
+                DeliveryRefused(&b->Delivery, b->Server, b->Terminals[i], i, pkt->Cmd);
         }
     }
+    if (IsControlMsg(msg.Mask, pkt->Cmd))
+        DeliveryControl(&b->Delivery, b->Server, b->Terminals, pkt->Cmd, LoopClockMs());
 }
 
 // Returns TerminalRecv's result: negative when nothing could be read.
@@ -123,7 +132,7 @@ int TerminalMessage(Bridge* b, int k)
         TraceMessage("\tpacket of Len=%d cannot be encoded for the client, dropped\n", static_cast<int>(pkt->Len));
         return r;
     }
-    int w = PipeWrite(b->Server, b->ReplyBuffer, static_cast<uint32_t>(len));
+    int w = DeliveryAnswer(&b->Delivery, b->Server, b->ReplyBuffer, len, LoopClockMs());
     TraceMessage("\tPipeSrvWrite (%d) -> %i\n", static_cast<int>(len), w);
     return r;
 }
@@ -164,6 +173,7 @@ void TimerWork(Bridge* b)
         }
         TerminalTime(b->Terminals[i]);
     }
+    DeliveryTimer(&b->Delivery, b->Server, b->Terminals, LoopClockMs());
 }
 
 // Returns false when ESC ends the run.
@@ -304,6 +314,9 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     if (unsigned long kb = ReadConfigCapKB(CONFIG_CAPTURE_CAP_VALUE))
         CaptureSetCap(kb * 1024);
 
+    DeliveryInit(&b->Delivery, ReadConfigCount(CONFIG_HELD_MAX_VALUE, HELD_MAX_DEFAULT, HELD_MAX_LIMIT),
+                 ReadConfigCount(CONFIG_HELD_SECONDS_VALUE, HELD_SECONDS_DEFAULT, HELD_SECONDS_LIMIT));
+
     result = BRIDGE_NO_SOCKETS;
     LogMessage("Starting with IP-Addr '%s'\n", addr);
     if (LinkStartup() != 0) {
@@ -329,6 +342,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     if (ident == nullptr)
         goto server;
 
+    b->Delivery.Ident = ident;
     ReportServiceStatus(SERVICE_RUNNING, 0, 0);
 
     b->Packet.Cmd = ECHO;
@@ -340,6 +354,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     result = Serve(b, TermEvent);
 
     CaptureClose();
+    b->Delivery.Ident = nullptr;
     CloseIdent(ident);
 server:
     PipeSrvDestroy(b->Server);

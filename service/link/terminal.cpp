@@ -26,6 +26,14 @@ constexpr uint32_t STATUS_WORD = 2;
 
 uint32_t WordsOf(uint32_t cmd) { return HasStatus(cmd) ? CMD_WORD + STATUS_WORD : CMD_WORD; }
 
+void SetHealth(Terminal* t, int32_t state)
+{
+    if (t->Health == state)
+        return;
+    t->Health = state;
+    TimeStamp(&t->HealthSince);
+}
+
 char* CopyText(const char* text)
 {
     size_t n = strlen(text) + 1;
@@ -142,6 +150,7 @@ int RecvDataFrame(Terminal* t, const uint8_t* d, int size, TermPacket* pkt)
     TerminalSendLink(t, FLAG_ACK, seq);
     t->RecvSeq = SeqNext(t->RecvSeq);
     t->ResyncAsked = 0;
+    t->FramesReceived++;
     t->LastLen = static_cast<uint32_t>(size);
     memcpy(t->Last, d, t->LastLen);
 
@@ -359,6 +368,9 @@ int TerminalRecvDatagram(Terminal* t, const uint8_t* datagram, int size, TermPac
     TraceMessage("'%s': TerminalRecv: 0x%02x,0x%02x of len %d\n", t->Name, flags, seq, size);
     if (flags & FLAG_HOST)
         return TERMINAL_RECV_NOTHING;
+    t->Heard = 1;
+    TimeStamp(&t->LastHeard);
+    SetHealth(t, LINK_ANSWERING);
     if (flags & (FLAG_ACK | FLAG_NAK)) {
         RecvLinkFrame(t, flags, seq);
         return TERMINAL_RECV_NOTHING;
@@ -369,7 +381,9 @@ int TerminalRecvDatagram(Terminal* t, const uint8_t* datagram, int size, TermPac
     return result;
 }
 
-int TerminalSend(Terminal* t, const TermPacket* pkt)
+int TerminalSend(Terminal* t, const TermPacket* pkt) { return TerminalSendTagged(t, pkt, 0); }
+
+int TerminalSendTagged(Terminal* t, const TermPacket* pkt, uint32_t tag)
 {
     if (t == nullptr || pkt == nullptr)
         return 0;
@@ -391,6 +405,7 @@ int TerminalSend(Terminal* t, const TermPacket* pkt)
     if (HasStatus(pkt->Cmd))
         PutU16(f + 6, pkt->Status);
     memcpy(f + LINK_HEAD + words, pkt->Data, pkt->Len);
+    slot->Tag = tag;
     SlotCommit(t, LINK_HEAD + words + pkt->Len);
     return TerminalSendNext(t);
 }
@@ -405,6 +420,7 @@ int TerminalSendNext(Terminal* t)
         if (t->CurFrame != nullptr) {
             t->Pending = 1;
             t->RetryCount = 0;
+            t->FramesSent++;
             TerminalSendFrame(t, 0);
         }
     }
@@ -429,10 +445,17 @@ int TerminalTime(Terminal* t)
         const uint8_t* f = t->CurFrame;
         TraceMessage("'%s': RetryData (0x%02x,0x%02x) 0x%02x%02x of len %d\n", t->Name, f[0], f[1], f[4], f[5],
                      static_cast<int>(t->CurLen));
+        t->Retransmitted++;
+        if (t->Health != LINK_NOT_ANSWERING)
+            SetHealth(t, LINK_RETRYING);
         // Without FLAG_SYNC even when the last transmission carried it.
         return TerminalSendFrame(t, 0);
     }
     TraceMessage("'%s': TerminalTime - aborted\n", t->Name);
+    t->GivenUp++;
+    t->GivenUpCmd = GetU16(t->CurFrame + 4);
+    t->GivenUpTag = t->Slots[t->SlotHead].Tag;
+    SetHealth(t, LINK_NOT_ANSWERING);
     TerminalRelease(t);
     TerminalSendNext(t);
     return 0;

@@ -40,6 +40,7 @@ struct TimeStamp {
 
 struct Slot {
     uint32_t FrameLen;
+    uint32_t Tag;  // the sender's mark, handed back when the frame is given up
     uint8_t Frame[FRAME_SIZE];
 };
 
@@ -67,6 +68,25 @@ struct Terminal {
     // The datagram accepted last; 0 bytes until a frame is accepted.
     uint32_t LastLen;
     uint8_t Last[FRAME_SIZE];
+    // Link health, counted since creation.
+    uint32_t FramesSent;       // data frames started (first transmissions)
+    uint32_t FramesReceived;   // data frames accepted from the terminal
+    uint32_t Retransmitted;    // transmissions by the timer
+    uint32_t GivenUp;          // frames abandoned after RETRY_LIMIT retransmissions
+    uint32_t GivenUpCmd;       // command of the frame abandoned last
+    uint32_t GivenUpTag;       // its Slot Tag
+    int32_t Health;            // a LinkHealthState
+    struct TimeStamp HealthSince;
+    int32_t Heard;             // 1 once any datagram came from the terminal
+    struct TimeStamp LastHeard;
+};
+
+// What the link knows of the terminal's application.
+enum LinkHealthState {
+    LINK_UNKNOWN = 0,        // nothing heard and nothing given up yet
+    LINK_ANSWERING = 1,      // the terminal's last word came after our last give-up
+    LINK_RETRYING = 2,       // the frame in flight is being retransmitted
+    LINK_NOT_ANSWERING = 3,  // a frame was given up and nothing has come since
 };
 
 // Creates the link for one application: a UDP socket bound to port on every local address and
@@ -105,7 +125,10 @@ void TerminalRelease(Terminal* t);
 // Queues pkt as a data frame and starts it when nothing is in flight. 0 when refused (too long,
 // or SLOT_LIMIT frames held), else Pending (1).
 int TerminalSend(Terminal* t, const TermPacket* pkt);
+// TerminalSend with the sender's mark, which GivenUpTag reports should the frame be given up.
+int TerminalSendTagged(Terminal* t, const TermPacket* pkt, uint32_t tag);
 // Starts the oldest held frame when nothing is in flight; returns Pending.
 int TerminalSendNext(Terminal* t);
-// Timer tick: retransmits an overdue frame, abandons it after RETRY_LIMIT retransmissions.
+// Timer tick: retransmits an overdue frame, abandons it after RETRY_LIMIT retransmissions (then
+// GivenUp counts it and GivenUpCmd and GivenUpTag name it).
 int TerminalTime(Terminal* t);

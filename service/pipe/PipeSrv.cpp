@@ -280,6 +280,8 @@ int PipeStart(PipeServer* srv)
                  static_cast<int>(srv->Ready));
     if (srv->Pipe == INVALID_HANDLE_VALUE || !srv->Listening)
         return 0;
+    if (srv->Ready == 0)
+        srv->Clients++;
     srv->Ready = 1;
     srv->HasMessage = 0;
     ResetEvent(srv->ReadOverlapped.hEvent);

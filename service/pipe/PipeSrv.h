@@ -57,10 +57,12 @@ struct PipeServer {
     DWORD OpenMode;          // loses FILE_FLAG_FIRST_PIPE_INSTANCE when the platform refuses it
     DWORD PipeMode;          // loses PIPE_MODE_LOCAL_ONLY when the platform refuses it
     int32_t HasMessage;      // 1 from a completed read's GotOverResult n > 0 until PipeSrvRead
+    uint32_t Clients;        // clients attached so far: a change means another client
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen
     // from OutFirst on (a ring); the first one is being written while Writing is 1.
     int32_t Writing;
-    DWORD WriteSince;        // tick count when the pending write started waiting for the client
+    DWORD WriteSince;        // tick count when the pending write started waiting for the client;
+                             // unsigned differences stay right across its wrap after 49.7 days
     uint32_t OutCount;
     uint32_t OutFirst;
     uint32_t OutBytes;

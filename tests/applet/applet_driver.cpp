@@ -380,6 +380,11 @@ TEST_F(AppletDialog, StateFollowsTheRealService)
     GetExitCodeProcess(pi.hProcess, &code);
     EXPECT_TRUE(shown) << "shows \"" << ItemText(Dialog.Dialog, IDC_STATE_TEXT) << "\""
                        << (code == STILL_ACTIVE ? "" : " (the service ended: are its UDP ports taken?)");
+    // Nothing answers at 127.0.0.1: each start-up echo is given up after its retransmissions.
+    const std::string silent = "Master: not answering\nMBCA: not answering\nMaint: not answering\n"
+                               "Fleet: not answering\nPetro: not answering";
+    EXPECT_TRUE(WaitForItemText(Dialog.Dialog, IDC_LINK_TEXT, silent, 10000))
+        << "shows \"" << ItemText(Dialog.Dialog, IDC_LINK_TEXT) << "\"";
 
     TerminateProcess(pi.hProcess, 0);
     WaitForSingleObject(pi.hProcess, 10000);
@@ -407,8 +412,13 @@ TEST_F(AppletDialog, EachOpeningWritesTheStateAtOnce)
     char addr[CONFIG_ADDR_SIZE] = "127.0.0.3";
     Ident = CreateIdent(addr);
     ASSERT_NE(nullptr, Ident);
+    const uint8_t links[IDENT_LINK_COUNT] = {1, 2, 0, 1, 3};
+    ASSERT_EQ(1, UpdateIdentLinks(Ident, links));
     Open(&Dialog);
     EXPECT_EQ(RunningText(GetCurrentProcessId(), "127.0.0.3"), ItemText(Dialog.Dialog, IDC_STATE_TEXT));
+    EXPECT_EQ("Master: answering\nMBCA: answering (retrying)\nMaint: no word yet\nFleet: answering\n"
+              "Petro: not answering",
+              ItemText(Dialog.Dialog, IDC_LINK_TEXT));
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
 }
@@ -431,6 +441,7 @@ TEST_F(AppletDialog, BlockWithoutTerminatorIsShownWithinItsSixteenBytes)
     EXPECT_EQ(head, text.substr(0, head.size())) << text;
     EXPECT_LE(text.size(), head.size() + 2) << text;
     EXPECT_EQ(')', text.back()) << text;
+    EXPECT_EQ("", ItemText(Dialog.Dialog, IDC_LINK_TEXT)) << "a block of 20 bytes has no link states";
     Click(Dialog.Dialog, IDOK);
     EXPECT_EQ(0, Finish(&Dialog));
     CloseHandle(raw);

@@ -25,10 +25,12 @@ protected:
         DulvexClose(&client_);
         PipeSrvDestroy(srv_);
     }
+    // Every connection announces itself first.
     void ConnectAndAccept()
     {
         ASSERT_EQ(DulvexConnect(&client_, name_.c_str(), 2000), DULVEX_OK);
         ASSERT_EQ(AcceptClient(srv_), 0);
+        ASSERT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x01, 0x01}));
     }
     // What the server received as one message.
     std::vector<uint8_t> ServerGets()
@@ -99,6 +101,54 @@ TEST_F(ClientPipeTest, PacketsBothWays)
     ASSERT_EQ(msg.Len, 2u);
     EXPECT_EQ(msg.Data[0], 0xDE);
     EXPECT_EQ(msg.Data[1], 0xAD);
+}
+
+TEST_F(ClientPipeTest, PlainConnectionSendsNoAnnouncement)
+{
+    ASSERT_EQ(DulvexConnectEx(&client_, name_.c_str(), 2000, DULVEX_CONNECT_PLAIN), DULVEX_OK);
+    ASSERT_EQ(AcceptClient(srv_), 0);
+    EXPECT_EQ(DulvexSendPacket(&client_, 0x01, 0x0001, 0, nullptr, 0), 3);
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x01, 0x00, 0x01}));
+}
+
+// The welcome is taken in passing, a notice is a result of its own, and what arrives while the
+// health answer is awaited is kept for the next receive.
+TEST_F(ClientPipeTest, NoticesWelcomeAndHealth)
+{
+    ConnectAndAccept();
+    const uint8_t welcome[] = {0x80, 0xFF, 0x01, 0x00, 0x00, 0x01, 0x00, 0x02};
+    const uint8_t answer[] = {0x01, 0x00, 0x05};
+    const uint8_t notice[] = {0x80, 0xFF, 0x02, 0x00, 0x01, 0x10, 0x00, 0x59, 0x00, 0x00, 0x00, 0x01};
+    std::vector<uint8_t> health = {0x80, 0xFF, 0x03, 0x00, 0x00, 0x05};
+    for (int i = 0; i < 5; ++i) {
+        std::vector<uint8_t> record(27, 0);
+        record[0] = static_cast<uint8_t>(1 << i);
+        record[1] = i == 4 ? 3 : 1;
+        record[22] = static_cast<uint8_t>(i);
+        health.insert(health.end(), record.begin(), record.end());
+    }
+    ASSERT_EQ(PipeWrite(srv_, welcome, sizeof welcome), 8);
+    ASSERT_EQ(PipeWrite(srv_, answer, sizeof answer), 3);
+    ASSERT_EQ(PipeWrite(srv_, notice, sizeof notice), 12);
+    ASSERT_EQ(PipeWrite(srv_, health.data(), static_cast<uint32_t>(health.size())), 141);
+    DulvexHealth h;
+    ASSERT_EQ(DulvexLinkHealth(&client_, &h, 5000), DULVEX_OK);
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x02}));
+    ASSERT_EQ(h.Count, 5);
+    EXPECT_EQ(h.Apps[4].Mask, 0x10);
+    EXPECT_EQ(h.Apps[4].State, DULVEX_LINK_NOT_ANSWERING);
+    EXPECT_EQ(h.Apps[3].Queue, 3);
+    EXPECT_EQ(client_.Welcomed, 1);
+    EXPECT_EQ(client_.HeldAtWelcome, 2u);
+    DulvexMessage msg;
+    ASSERT_EQ(DulvexReceive(&client_, &msg, 0), 3);
+    EXPECT_EQ(msg.Cmd, 0x0005);
+    ASSERT_EQ(DulvexReceive(&client_, &msg, 0), DULVEX_E_UNDELIVERED);
+    EXPECT_EQ(msg.Mask, 0x10);
+    EXPECT_EQ(msg.Cmd, 0x0059);
+    EXPECT_EQ(msg.Reason, DULVEX_UNDELIVERED_QUEUE_FULL);
+    EXPECT_EQ(msg.Count, 1u);
+    EXPECT_EQ(DulvexReceive(&client_, &msg, 0), DULVEX_E_TIMEOUT);
 }
 
 TEST_F(ClientPipeTest, LargestPacketArrivesWhole)
@@ -222,6 +272,7 @@ TEST_F(ClientPipeTest, SecondClientWaitsForTheFirst)
     CloseHandle(thread);
     ASSERT_TRUE(served);
     ASSERT_EQ(waiter.Result, DULVEX_OK);
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x01, 0x01}));
     EXPECT_EQ(DulvexSendPacket(&second, 0x02, 0x0003, 0, nullptr, 0), 3);
     EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x02, 0x00, 0x03}));
     DulvexClose(&second);

@@ -163,4 +163,27 @@ TEST(ConfigValue, LogCapsInKilobytes)
     }
 }
 
+TEST(ConfigValue, HeldAnswerCounts)
+{
+    const struct {
+        long Result;
+        unsigned long Type, Value, Size, Count;
+        const char* Note;
+    } cases[] = {
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 10, 4, 10, ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 0, 4, 0, ""},
+        {CONFIG_QUERY_NOT_FOUND, 0, 0, 0, 64, ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, 513, 4, 512, "value \"HeldMax\" is 513, more than 512; 512 used"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, 0, 3, 64,
+         "value \"HeldMax\" is of type 1 and 3 bytes, not a number (REG_DWORD); 64 used"},
+        {5, 0, 0, 0, 64, "value \"HeldMax\" could not be read (error 5); 64 used"},
+    };
+    for (const auto& c : cases) {
+        char note[CONFIG_NOTE_SIZE];
+        EXPECT_EQ(c.Count, ConfigTakeCount("HeldMax", c.Result, c.Type, c.Value, c.Size, 64, 512, note, sizeof note))
+            << c.Note;
+        EXPECT_STREQ(c.Note, note);
+    }
+}
+
 }  // namespace

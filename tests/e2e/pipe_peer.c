@@ -5,7 +5,11 @@
  *   pipe_peer stall NAME MS   a client that sends three commands to Petro, then commands with
  *                             full-size answers to the other four applications, never reads, and
  *                             watches for MS milliseconds whether the service drops it; prints
- *                             "stall sent=N dropped=yes|no error=E" */
+ *                             "stall sent=N dropped=yes|no error=E"
+ *   pipe_peer burst NAME MASK CMD N MS
+ *                             an announced client that sends N commands CMD, CMD+1, ... to MASK
+ *                             at once, then prints every message and notice that comes within
+ *                             MS milliseconds, one line each (the lines of dulvex-client) */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,7 +50,7 @@ static int Stall(const char* name, DWORD watchMs)
     int i;
     DWORD start, avail = 0, err = 0;
     memset(&c, 0, sizeof c);
-    if (DulvexConnect(&c, name, 10000) != DULVEX_OK)
+    if (DulvexConnectEx(&c, name, 10000, DULVEX_CONNECT_PLAIN) != DULVEX_OK)
         return 2;
     c.SendTimeoutMs = 2000;
     /* Petro never answers (nor acknowledges): its frames keep being sent by the link's timer. */
@@ -72,12 +76,45 @@ static int Stall(const char* name, DWORD watchMs)
     return 0;
 }
 
+static int Burst(const char* name, uint8_t mask, uint16_t cmd, unsigned n, DWORD watchMs)
+{
+    static DulvexClient c;
+    static DulvexMessage msg;
+    if (DulvexConnect(&c, name, 10000) != DULVEX_OK)
+        return 2;
+    for (unsigned i = 0; i < n; ++i)
+        if (DulvexSendPacket(&c, mask, (uint16_t)(cmd + i), 0, NULL, 0) < 0)
+            return 3;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= watchMs)
+            break;
+        int r = DulvexReceive(&c, &msg, watchMs - elapsed);
+        if (r == DULVEX_E_UNDELIVERED)
+            printf("notice mask=0x%02x cmd=0x%04x reason=%u count=%lu\n", msg.Mask, msg.Cmd, msg.Reason,
+                   (unsigned long)msg.Count);
+        else if (r >= 0)
+            printf("mask=0x%02x cmd=0x%04x len=%u\n", msg.Mask, msg.Cmd, (unsigned)msg.Len);
+        else if (r != DULVEX_E_TIMEOUT)
+            printf("error %d\n", r);
+        else
+            break;
+    }
+    fflush(stdout);
+    DulvexClose(&c);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 7 && strcmp(argv[1], "burst") == 0)
+        return Burst(argv[2], (uint8_t)strtoul(argv[3], NULL, 0), (uint16_t)strtoul(argv[4], NULL, 0),
+                     (unsigned)strtoul(argv[5], NULL, 0), (DWORD)strtoul(argv[6], NULL, 10));
     if (argc == 3 && strcmp(argv[1], "squat") == 0)
         return Squat(argv[2]);
     if (argc == 4 && strcmp(argv[1], "stall") == 0)
         return Stall(argv[2], (DWORD)strtoul(argv[3], NULL, 10));
-    fprintf(stderr, "usage: pipe_peer squat NAME | pipe_peer stall NAME MS\n");
+    fprintf(stderr, "usage: pipe_peer squat NAME | pipe_peer stall NAME MS | pipe_peer burst NAME MASK CMD N MS\n");
     return 64;
 }

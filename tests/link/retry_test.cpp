@@ -175,4 +175,34 @@ TEST_F(TerminalTimeTest, AnAckStopsTheTimer)
     EXPECT_NOTHING_SENT();
 }
 
+// The bridge learns from the counters which frame was given up and whose it was, and reads the
+// link's health from the same record.
+TEST_F(TerminalTimeTest, GivenUpFrameNamedWithItsTagAndHealthFollowsTheTerminal)
+{
+    TermPacket second{};
+    second.Cmd = 0x0031;
+    ASSERT_EQ(1, TerminalSendTagged(t, &second, 7));
+    EXPECT_EQ(LINK_UNKNOWN, t->Health);
+    EXPECT_EQ(2u, t->FramesSent + t->SlotCount - 1) << "one started, one queued";
+    for (int frame = 0; frame < 2; ++frame) {
+        for (int r = 0; r <= RETRY_LIMIT; ++r) {
+            ASSERT_EQ(8, TickUntilExpiry());
+            // Once a frame was given up, retrying the next one does not make the link look better.
+            EXPECT_EQ(r < RETRY_LIMIT && frame == 0 ? LINK_RETRYING : LINK_NOT_ANSWERING, t->Health)
+                << frame << " " << r;
+        }
+        EXPECT_EQ(static_cast<uint32_t>(frame + 1), t->GivenUp);
+        EXPECT_EQ(frame == 0 ? 0x0030u : 0x0031u, t->GivenUpCmd);
+        EXPECT_EQ(frame == 0 ? 0u : 7u, t->GivenUpTag);
+    }
+    EXPECT_EQ(2u, t->FramesSent);
+    EXPECT_EQ(6u, t->Retransmitted);
+    EXPECT_EQ(0, t->Heard);
+    EXPECT_EQ(0, Deliver(Frame({0x04, 0x02})));
+    EXPECT_EQ(LINK_ANSWERING, t->Health) << "any word from the terminal";
+    EXPECT_EQ(1, t->Heard);
+    EXPECT_GT(Deliver(DataFrame(0x00, 0x00, 0x0040, {1})), 0);
+    EXPECT_EQ(1u, t->FramesReceived);
+}
+
 }  // namespace

@@ -20,7 +20,7 @@ enum ExitCode {
 #define DEFAULT_WAIT_MS 5000u
 
 static const char Usage[] =
-    "usage: dulvex-client [--pipe NAME] [--connect-timeout MS] COMMAND [OPTIONS]\n"
+    "usage: dulvex-client [--pipe NAME] [--connect-timeout MS] [--announce] COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
     "  send --mask M --cmd C [--status S] [--data HEX] [--wait N] [--timeout MS]\n"
@@ -33,6 +33,13 @@ static const char Usage[] =
     "        waiting at most MS in all (default: for ever).\n"
     "  capture [--stamp SEC[.MSEC]] TEXT\n"
     "        send TEXT to the service's capture log, stamped now or with the given time.\n"
+    "  status [--timeout MS]\n"
+    "        print the link health of each application, one line each.\n"
+    "\n"
+    "--announce: announce this client to the service, which then hands over the answers it\n"
+    "held while no client was connected and tells of commands it could not deliver:\n"
+    "  notice mask=0x10 cmd=0x0045 reason=2 count=1 (not acknowledged after the retries)\n"
+    "A notice counts as one message for --wait and --count.\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hex; HEX data is pairs of hex digits (\"4142\").\n"
     "The pipe defaults to \\\\.\\pipe\\varnok\\Dulvex; connecting waits 5000 ms by default.\n"
@@ -40,6 +47,9 @@ static const char Usage[] =
     "Each message received is printed on one line:\n"
     "  mask=0x01 cmd=0x8000 status=0x0007 len=2 data=4142\n"
     "status=- when the command carries no status; data= is empty when len is 0.\n"
+    "\n"
+    "A status line: app=0x10 state=not-answering since-ms=1200 sent=3 received=0\n"
+    "  retransmitted=9 given-up=3 queue=0 last-heard-ms=never\n"
     "\n"
     "Exit codes: 0 done; 1 usage error; 2 could not connect; 3 timed out before the\n"
     "messages asked for; 4 connection lost or I/O failure; 5 malformed message.\n";
@@ -130,6 +140,12 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
         }
         DulvexMessage msg;
         int r = DulvexReceive(client, &msg, left);
+        if (r == DULVEX_E_UNDELIVERED) {
+            printf("notice mask=0x%02x cmd=0x%04x reason=%u count=%lu (%s)\n", msg.Mask, msg.Cmd, msg.Reason,
+                   (unsigned long)msg.Count, DulvexReasonText(msg.Reason));
+            fflush(stdout);
+            continue;
+        }
         if (r < 0) {
             if (count == 0 && r == DULVEX_E_DISCONNECTED)
                 return EXIT_OK;
@@ -142,12 +158,49 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
     return EXIT_OK;
 }
 
+static const char* StateName(int state)
+{
+    switch (state) {
+    case DULVEX_LINK_ANSWERING: return "answering";
+    case DULVEX_LINK_RETRYING: return "retrying";
+    case DULVEX_LINK_NOT_ANSWERING: return "not-answering";
+    default: return "unknown";
+    }
+}
+
+static void PrintMs(const char* name, uint32_t ms)
+{
+    if (ms == DULVEX_NEVER)
+        printf(" %s=never", name);
+    else
+        printf(" %s=%lu", name, (unsigned long)ms);
+}
+
+static int PrintStatus(DulvexClient* client, uint32_t timeoutMs)
+{
+    static DulvexHealth health;
+    int r = DulvexLinkHealth(client, &health, timeoutMs);
+    if (r < 0)
+        return Report("status", client, r);
+    for (int i = 0; i < health.Count; ++i) {
+        const DulvexAppHealth* a = &health.Apps[i];
+        printf("app=0x%02x state=%s", a->Mask, StateName(a->State));
+        PrintMs("since-ms", a->SinceMs);
+        printf(" sent=%lu received=%lu retransmitted=%lu given-up=%lu queue=%u", (unsigned long)a->Sent,
+               (unsigned long)a->Received, (unsigned long)a->Retransmitted, (unsigned long)a->GivenUp, a->Queue);
+        PrintMs("last-heard-ms", a->LastHeardMs);
+        printf("\n");
+    }
+    fflush(stdout);
+    return EXIT_OK;
+}
+
 typedef struct Options {
     const char* Pipe;
     uint32_t ConnectMs;
     const char* Command;
     unsigned long Mask, Cmd, Status, Wait, Count, TimeoutMs, StampSec, StampMsec;
-    int HaveMask, HaveCmd, HaveStatus, HaveTimeout, HaveStamp;
+    int HaveMask, HaveCmd, HaveStatus, HaveTimeout, HaveStamp, Announce;
     uint8_t Data[DULVEX_MAX_SEND];
     int DataLen;
     const char* Text;
@@ -177,6 +230,10 @@ static int ParseArgs(int argc, char** argv, Options* o)
         if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
             fputs(Usage, stdout);
             exit(EXIT_OK);
+        }
+        if (strcmp(a, "--announce") == 0) {
+            o->Announce = 1;
+            continue;
         }
         if (a[0] != '-' || a[1] != '-') {
             if (o->Command == NULL)
@@ -215,7 +272,7 @@ static int ParseArgs(int argc, char** argv, Options* o)
         }
     }
     if (o->Command == NULL)
-        return UsageError("no command (send, listen or capture)", NULL);
+        return UsageError("no command (send, listen, capture or status)", NULL);
     if (strcmp(o->Command, "send") == 0) {
         if (!o->HaveMask || !o->HaveCmd)
             return UsageError("send needs --mask and --cmd", NULL);
@@ -231,7 +288,7 @@ static int ParseArgs(int argc, char** argv, Options* o)
             return UsageError("capture needs a TEXT", NULL);
         if (strlen(o->Text) > DULVEX_MAX_CAPTURE_TEXT)
             return UsageError("capture text longer than 589 bytes", NULL);
-    } else if (strcmp(o->Command, "listen") != 0) {
+    } else if (strcmp(o->Command, "listen") != 0 && strcmp(o->Command, "status") != 0) {
         return UsageError("unknown command", o->Command);
     }
     return EXIT_OK;
@@ -248,7 +305,7 @@ int main(int argc, char** argv)
         return rc;
 
     static DulvexClient client;
-    int r = DulvexConnect(&client, o.Pipe, o.ConnectMs);
+    int r = DulvexConnectEx(&client, o.Pipe, o.ConnectMs, o.Announce ? 0 : DULVEX_CONNECT_PLAIN);
     if (r < 0) {
         Report("connect", &client, r);
         return EXIT_CONNECT;
@@ -265,6 +322,8 @@ int main(int argc, char** argv)
                         : DulvexSendCaptureNow(&client, o.Text);
         if (r < 0)
             rc = Report("capture", &client, r);
+    } else if (strcmp(o.Command, "status") == 0) {
+        rc = PrintStatus(&client, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DEFAULT_WAIT_MS);
     } else {
         rc = PrintMessages(&client, o.Count, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DULVEX_INFINITE);
     }

@@ -35,7 +35,92 @@ const char* DulvexResultText(int result)
     case DULVEX_E_ACCESS: return "access to the pipe denied";
     case DULVEX_E_PROTOCOL: return "malformed message from the service";
     case DULVEX_E_SYSTEM: return "system error";
+    case DULVEX_E_UNDELIVERED: return "the service could not deliver a command";
     default: return "unknown error";
+    }
+}
+
+const char* DulvexReasonText(int reason)
+{
+    switch (reason) {
+    case DULVEX_UNDELIVERED_QUEUE_FULL: return "queue full";
+    case DULVEX_UNDELIVERED_GIVEN_UP: return "not acknowledged after the retries";
+    case DULVEX_UNDELIVERED_LINK: return "link unusable";
+    case DULVEX_HELD_DROPPED_AGE: return "held answers dropped for age";
+    case DULVEX_HELD_DROPPED_COUNT: return "held answers dropped for count";
+    default: return "unknown reason";
+    }
+}
+
+static uint32_t GetBe32(const uint8_t* p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+static int EncodeControl(uint8_t* out, size_t outSize, uint16_t cmd, const uint8_t* data, size_t len)
+{
+    if (out == NULL)
+        return DULVEX_E_ARGUMENT;
+    return DulvexEncodePacket(out, outSize, DULVEX_CONTROL, cmd, 0, data, len);
+}
+
+int DulvexEncodeAnnounce(uint8_t* out, size_t outSize)
+{
+    static const uint8_t version = 1;
+    return EncodeControl(out, outSize, DULVEX_CTL_ANNOUNCE, &version, 1);
+}
+
+int DulvexEncodeHealthRequest(uint8_t* out, size_t outSize)
+{
+    return EncodeControl(out, outSize, DULVEX_CTL_HEALTH, NULL, 0);
+}
+
+#define HEALTH_RECORD 27
+#define STASH_SIZE 4
+
+int DulvexSortMessage(DulvexMessage* msg, DulvexHealth* health)
+{
+    if (msg == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (msg->Mask != DULVEX_CONTROL)
+        return 0;
+    const uint8_t* d = msg->Data;
+    switch (msg->Cmd) {
+    case DULVEX_CTL_WELCOME:
+        return msg->Len >= 3 ? 1 : DULVEX_E_PROTOCOL;
+    case DULVEX_CTL_NOTICE:
+        if (msg->Len < 7)
+            return DULVEX_E_PROTOCOL;
+        msg->Reason = msg->Status;
+        msg->Mask = d[0];
+        msg->Cmd = (uint16_t)(d[1] << 8 | d[2]);
+        msg->Count = GetBe32(d + 3);
+        msg->HasStatus = 0;
+        msg->Status = 0;
+        msg->Len = 0;
+        return DULVEX_E_UNDELIVERED;
+    case DULVEX_CTL_HEALTH_ANSWER:
+        if (msg->Len < 1 || d[0] > 8 || msg->Len < 1 + (uint32_t)d[0] * HEALTH_RECORD)
+            return DULVEX_E_PROTOCOL;
+        if (health != NULL) {
+            health->Count = d[0];
+            for (int i = 0; i < health->Count; ++i) {
+                const uint8_t* r = d + 1 + i * HEALTH_RECORD;
+                DulvexAppHealth* a = &health->Apps[i];
+                a->Mask = r[0];
+                a->State = r[1];
+                a->SinceMs = GetBe32(r + 2);
+                a->Sent = GetBe32(r + 6);
+                a->Received = GetBe32(r + 10);
+                a->Retransmitted = GetBe32(r + 14);
+                a->GivenUp = GetBe32(r + 18);
+                a->Queue = r[22];
+                a->LastHeardMs = GetBe32(r + 23);
+            }
+        }
+        return 2;
+    default:
+        return DULVEX_E_PROTOCOL;
     }
 }
 
@@ -88,6 +173,8 @@ int DulvexDecodeMessage(const uint8_t* bytes, size_t len, DulvexMessage* msg)
     msg->Cmd = cmd;
     msg->HasStatus = header == 5;
     msg->Status = header == 5 ? (uint16_t)(bytes[3] << 8 | bytes[4]) : 0;
+    msg->Reason = 0;
+    msg->Count = 0;
     msg->Len = (uint32_t)(len - header);
     if (msg->Len > 0)
         memcpy(msg->Data, bytes + header, msg->Len);
@@ -128,11 +215,23 @@ static DWORD Remaining(DWORD start, uint32_t timeoutMs)
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
+static int WriteMessage(DulvexClient* c, const uint8_t* bytes, int len);
+
 int DulvexConnect(DulvexClient* client, const char* pipeName, uint32_t timeoutMs)
+{
+    return DulvexConnectEx(client, pipeName, timeoutMs, 0);
+}
+
+int DulvexConnectEx(DulvexClient* client, const char* pipeName, uint32_t timeoutMs, unsigned flags)
 {
     if (client == NULL)
         return DULVEX_E_ARGUMENT;
     DulvexClose(client);
+    client->Announced = 0;
+    client->Welcomed = 0;
+    client->HeldAtWelcome = 0;
+    client->StashFirst = 0;
+    client->StashCount = 0;
     client->LastError = 0;
     client->SendTimeoutMs = DEFAULT_SEND_TIMEOUT_MS;
     const char* name = pipeName != NULL ? pipeName : DULVEX_PIPE_NAME;
@@ -172,6 +271,17 @@ int DulvexConnect(DulvexClient* client, const char* pipeName, uint32_t timeoutMs
     client->Pipe = pipe;
     client->ReadOverlapped.hEvent = readEvent;
     client->WriteOverlapped.hEvent = writeEvent;
+    if (!(flags & DULVEX_CONNECT_PLAIN)) {
+        uint8_t msg[8];
+        int r = WriteMessage(client, msg, DulvexEncodeAnnounce(msg, sizeof msg));
+        if (r < 0) {
+            DWORD err = client->LastError;
+            DulvexClose(client);
+            client->LastError = err;
+            return r;
+        }
+        client->Announced = 1;
+    }
     return DULVEX_OK;
 }
 
@@ -273,14 +383,10 @@ static void DiscardRest(DulvexClient* c)
     }
 }
 
-int DulvexReceive(DulvexClient* client, DulvexMessage* msg, uint32_t timeoutMs)
+/* One message as it came: its length, or a negative code. */
+static int ReceiveRaw(DulvexClient* client, DulvexMessage* msg, DWORD start, uint32_t timeoutMs)
 {
-    if (client == NULL || msg == NULL)
-        return DULVEX_E_ARGUMENT;
-    if (!IsOpen(client))
-        return DULVEX_E_NOT_CONNECTED;
     OVERLAPPED* ov = &client->ReadOverlapped;
-    DWORD start = GetTickCount();
     for (;;) {
         if (!client->ReadPending) {
             ResetEvent(ov->hEvent);
@@ -315,6 +421,77 @@ int DulvexReceive(DulvexClient* client, DulvexMessage* msg, uint32_t timeoutMs)
             return DULVEX_E_PROTOCOL;
         }
         return Fail(client, err);
+    }
+}
+
+/* Takes the service's welcome and health answers in passing; a health answer is returned (2)
+ * only when health is given. */
+static int ReceiveSorted(DulvexClient* client, DulvexMessage* msg, DulvexHealth* health, uint32_t timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        int r = ReceiveRaw(client, msg, start, timeoutMs);
+        if (r < 0)
+            return r;
+        int kind = DulvexSortMessage(msg, health);
+        if (kind == 1) {
+            client->Welcomed = 1;
+            client->HeldAtWelcome = (uint32_t)(msg->Data[1] << 8 | msg->Data[2]);
+            continue;
+        }
+        if (kind == 2 && health == NULL)
+            continue;
+        if (kind == DULVEX_E_PROTOCOL)
+            client->LastError = 0;
+        return kind == 0 ? r : kind;
+    }
+}
+
+int DulvexReceive(DulvexClient* client, DulvexMessage* msg, uint32_t timeoutMs)
+{
+    if (client == NULL || msg == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (client->StashCount > 0) {
+        int first = client->StashFirst;
+        int r = DulvexDecodeMessage(client->Stash[first], client->StashLen[first], msg);
+        client->StashFirst = (first + 1) % STASH_SIZE;
+        client->StashCount--;
+        int kind = r < 0 ? r : DulvexSortMessage(msg, NULL);
+        return kind == 0 ? r : kind;
+    }
+    if (!IsOpen(client))
+        return DULVEX_E_NOT_CONNECTED;
+    return ReceiveSorted(client, msg, NULL, timeoutMs);
+}
+
+int DulvexLinkHealth(DulvexClient* client, DulvexHealth* health, uint32_t timeoutMs)
+{
+    if (client == NULL || health == NULL)
+        return DULVEX_E_ARGUMENT;
+    if (!IsOpen(client))
+        return DULVEX_E_NOT_CONNECTED;
+    uint8_t req[8];
+    int r = WriteMessage(client, req, DulvexEncodeHealthRequest(req, sizeof req));
+    if (r < 0)
+        return r;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DulvexMessage msg;
+        r = ReceiveSorted(client, &msg, health, Remaining(start, timeoutMs));
+        if (r == 2)
+            return DULVEX_OK;
+        if (r < 0 && r != DULVEX_E_UNDELIVERED)
+            return r;
+        if (client->StashCount >= STASH_SIZE)
+            return DULVEX_E_BUSY;
+        /* Kept as the raw bytes: the read buffer still holds them. */
+        uint32_t n = (uint32_t)client->ReadOverlapped.InternalHigh;
+        if (n > DULVEX_MAX_RECEIVE)
+            return DULVEX_E_PROTOCOL;
+        int slot = (client->StashFirst + client->StashCount) % STASH_SIZE;
+        memcpy(client->Stash[slot], client->ReadBuffer, n);
+        client->StashLen[slot] = n;
+        client->StashCount++;
     }
 }
 

@@ -57,8 +57,48 @@ enum DulvexResult {
     DULVEX_E_TOO_LONG = -7,      /* the message does not fit */
     DULVEX_E_ACCESS = -8,        /* the system refused access to the pipe */
     DULVEX_E_PROTOCOL = -9,      /* the service sent a message this library cannot decode */
-    DULVEX_E_SYSTEM = -10        /* any other system failure; see LastError */
+    DULVEX_E_SYSTEM = -10,       /* any other system failure; see LastError */
+    DULVEX_E_UNDELIVERED = -11   /* a notice from the service: see DulvexMessage Reason */
 };
+
+/* Control messages: mask DULVEX_CONTROL alone selects no application. */
+#define DULVEX_CONTROL 0x80
+#define DULVEX_CTL_ANNOUNCE 0x7F01u
+#define DULVEX_CTL_HEALTH 0x7F02u
+#define DULVEX_CTL_WELCOME 0xFF01u
+#define DULVEX_CTL_NOTICE 0xFF02u
+#define DULVEX_CTL_HEALTH_ANSWER 0xFF03u
+
+/* Reasons of a notice (DULVEX_E_UNDELIVERED). */
+#define DULVEX_UNDELIVERED_QUEUE_FULL 1   /* the link's queue was full: refused at once */
+#define DULVEX_UNDELIVERED_GIVEN_UP 2     /* the terminal did not acknowledge it after the retries */
+#define DULVEX_UNDELIVERED_LINK 3         /* the link refused it for another reason */
+#define DULVEX_HELD_DROPPED_AGE 4         /* held answers dropped for age (Count of them) */
+#define DULVEX_HELD_DROPPED_COUNT 5       /* held answers dropped for count, oldest first */
+
+/* Text of a notice's reason; never NULL. */
+const char* DulvexReasonText(int reason);
+
+/* Link health states. */
+#define DULVEX_LINK_UNKNOWN 0
+#define DULVEX_LINK_ANSWERING 1
+#define DULVEX_LINK_RETRYING 2
+#define DULVEX_LINK_NOT_ANSWERING 3
+#define DULVEX_NEVER 0xFFFFFFFFu
+
+typedef struct DulvexAppHealth {
+    uint8_t Mask;            /* the application's bit */
+    uint8_t State;           /* DULVEX_LINK_ */
+    uint32_t SinceMs;        /* milliseconds in that state, or DULVEX_NEVER */
+    uint32_t Sent, Received, Retransmitted, GivenUp;  /* frames since the service started */
+    uint8_t Queue;           /* frames waiting in the link, the one in flight included */
+    uint32_t LastHeardMs;    /* milliseconds since the terminal's last frame, or DULVEX_NEVER */
+} DulvexAppHealth;
+
+typedef struct DulvexHealth {
+    int Count;  /* applications: 5 */
+    DulvexAppHealth Apps[8];
+} DulvexHealth;
 
 /* Text of a result code: "ok" or a short sentence; never NULL. */
 const char* DulvexResultText(int result);
@@ -69,6 +109,10 @@ typedef struct DulvexMessage {
     uint16_t Cmd;
     int HasStatus;      /* 1 when Cmd has DULVEX_CMD_RESPONSE */
     uint16_t Status;    /* meaningful only with HasStatus */
+    /* For DULVEX_E_UNDELIVERED: Mask and Cmd name the application and command, Reason is a
+     * DULVEX_UNDELIVERED_ or DULVEX_HELD_ code and Count how many it concerns. */
+    uint16_t Reason;
+    uint32_t Count;
     uint32_t Len;
     uint8_t Data[DULVEX_MAX_DATA];
 } DulvexMessage;
@@ -89,6 +133,16 @@ int DulvexEncodeCapture(uint8_t* out, size_t outSize, uint32_t stampSec, uint32_
  * it is shorter than its header or has more data than a packet holds. */
 int DulvexDecodeMessage(const uint8_t* bytes, size_t len, DulvexMessage* msg);
 
+/* The announcement (mask 0x80, command 0x7F01, version byte 1) and the health request (mask 0x80,
+ * command 0x7F02); each returns the length. */
+int DulvexEncodeAnnounce(uint8_t* out, size_t outSize);
+int DulvexEncodeHealthRequest(uint8_t* out, size_t outSize);
+
+/* Sorts a decoded message from the service: 0 an application's message; DULVEX_E_UNDELIVERED a
+ * notice, turned into Mask, Cmd, Reason and Count; 1 the welcome; 2 a health answer (decoded
+ * into health when given); DULVEX_E_PROTOCOL a control message this library does not know. */
+int DulvexSortMessage(DulvexMessage* msg, DulvexHealth* health);
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -100,6 +154,14 @@ typedef struct DulvexClient {
     int ReadPending;     /* a read is outstanding into ReadBuffer */
     DWORD LastError;     /* system error code of the last failure that came from the system */
     uint32_t SendTimeoutMs;
+    int Announced;       /* the announcement was sent */
+    int Welcomed;        /* the service answered it: it gives notices and held answers */
+    uint32_t HeldAtWelcome; /* answers the service held for this client */
+    /* Messages that came while DulvexLinkHealth waited, for the next DulvexReceive. */
+    int StashFirst;
+    int StashCount;
+    uint32_t StashLen[4];
+    uint8_t Stash[4][DULVEX_MAX_RECEIVE];
     /* One read stays outstanding across DulvexReceive calls, so a time-out loses nothing. */
     uint8_t ReadBuffer[2048];
 } DulvexClient;
@@ -108,6 +170,17 @@ typedef struct DulvexClient {
  * is served or while the service prepares for the next client. Returns DULVEX_OK or a
  * negative code. */
 int DulvexConnect(DulvexClient* client, const char* pipeName, uint32_t timeoutMs);
+
+/* DulvexConnect announces itself to the service: the service then tells of commands it could not
+ * deliver (DulvexReceive returns DULVEX_E_UNDELIVERED) and hands over the answers it held while
+ * no client was connected. DULVEX_CONNECT_PLAIN connects without the announcement, and the
+ * client receives exactly the messages of services that do not know it. */
+#define DULVEX_CONNECT_PLAIN 1
+int DulvexConnectEx(DulvexClient* client, const char* pipeName, uint32_t timeoutMs, unsigned flags);
+
+/* Asks the service for link health and waits up to timeoutMs for it. Up to 4 other messages that
+ * arrive meanwhile are kept for DulvexReceive; with more, DULVEX_E_BUSY. */
+int DulvexLinkHealth(DulvexClient* client, DulvexHealth* health, uint32_t timeoutMs);
 
 /* Closes the connection; the record can be connected again. */
 void DulvexClose(DulvexClient* client);
@@ -121,7 +194,9 @@ int DulvexSendCapture(DulvexClient* client, uint32_t stampSec, uint32_t stampMse
 int DulvexSendCaptureNow(DulvexClient* client, const char* text);
 
 /* Waits up to timeoutMs for the next message. Returns its length in bytes, or a negative
- * code (DULVEX_E_TIMEOUT leaves the connection usable). */
+ * code (DULVEX_E_TIMEOUT leaves the connection usable). DULVEX_E_UNDELIVERED is a notice: msg
+ * names the command that will not be answered and why; the connection stays usable. The
+ * service's welcome and health answers are taken in passing. */
 int DulvexReceive(DulvexClient* client, DulvexMessage* msg, uint32_t timeoutMs);
 #endif
 
