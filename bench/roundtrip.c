@@ -47,7 +47,8 @@ int main(int argc, char** argv)
     lat = (double*)malloc(sizeof(double) * (size_t)count);
     memset(data, 0xA5, sizeof data);
     memset(&c, 0, sizeof c);
-    r = DulvexConnect(&c, pipe, 15000);
+    /* Round trips only: no announcement, so no held answer or notice is taken for a response. */
+    r = DulvexConnectEx(&c, pipe, 15000, DULVEX_CONNECT_PLAIN);
     if (r != DULVEX_OK) {
         fprintf(stderr, "roundtrip: connect: %s\n", DulvexResultText(r));
         return 1;

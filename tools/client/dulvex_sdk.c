@@ -120,7 +120,9 @@ int DULVEX_SDK_CALL DulvexSdkConnect(DulvexSession* session, const char* pipeNam
     StopWorker(session);
     EnterCriticalSection(&session->Receiving);
     EnterCriticalSection(&session->Sending);
-    int r = DulvexConnect(&session->Client, pipeName, timeoutMs);
+    /* Without the announcement: the session's results have no code for a delivery notice yet, so
+     * it sees the bytes a client of the first release sees. */
+    int r = DulvexConnectEx(&session->Client, pipeName, timeoutMs, DULVEX_CONNECT_PLAIN);
     /* The library's connect resets the send time-out; the session's setting outlives it. */
     session->Client.SendTimeoutMs = session->SendTimeoutMs;
     LeaveCriticalSection(&session->Sending);
