@@ -109,13 +109,17 @@ void CheckOptions(int argc, char** argv)
     }
     Check(option == expected);
 
-    // The trace name is the non-empty rest of the first "-logfile=" or "/logfile=" argument.
+    // The trace name is the non-empty rest of the first "-logfile=" or "/logfile=" argument, or
+    // the non-empty argument after the first "-log" or "/log", whichever comes first.
     const char* name = TraceNameFromArgs(static_cast<unsigned>(argc), argv, false);
     const char* expectedName = nullptr;
     for (int i = 0; i < argc && expectedName == nullptr; ++i) {
         const char* a = argv[i];
         if ((a[0] == '-' || a[0] == '/') && strlen(a) > 9 && strncasecmp(a + 1, "logfile=", 8) == 0)
             expectedName = a + 9;
+        else if ((a[0] == '-' || a[0] == '/') && strcasecmp(a + 1, "log") == 0 && i + 1 < argc &&
+                 argv[i + 1][0] != '\0')
+            expectedName = argv[i + 1];
     }
     Check(name == expectedName);
     const char* debugName = TraceNameFromArgs(static_cast<unsigned>(argc), argv, true);
