@@ -95,16 +95,31 @@ int WriteConfigAddr(const char* addr)
     return 1;
 }
 
-unsigned long ReadConfigCapKB(const char* name)
+namespace {
+
+// Reads the DWORD value name beside the address as it is, for the caller to judge; false when the
+// key cannot be opened.
+bool QueryConfigDword(const char* name, LONG* rc, DWORD* type, DWORD* value, DWORD* size)
 {
     HKEY key = nullptr;
     if (name == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return 0;
-    DWORD value = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof value;
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        return false;
+    *value = 0;
+    *type = REG_NONE;
+    *size = sizeof *value;
+    *rc = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(value), size);
     CloseConfigKey(key);
+    return true;
+}
+
+}  // namespace
+
+unsigned long ReadConfigCapKB(const char* name)
+{
+    LONG rc = ERROR_SUCCESS;
+    DWORD value = 0, type = REG_NONE, size = 0;
+    if (!QueryConfigDword(name, &rc, &type, &value, &size))
+        return 0;
     char note[CONFIG_NOTE_SIZE];
     unsigned long kb = ConfigTakeCapKB(name, rc, type, value, size, note, sizeof note);
     if (note[0] != '\0')
@@ -114,14 +129,10 @@ unsigned long ReadConfigCapKB(const char* name)
 
 unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned long largest)
 {
-    HKEY key = nullptr;
-    if (name == nullptr || RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    LONG rc = ERROR_SUCCESS;
+    DWORD value = 0, type = REG_NONE, size = 0;
+    if (!QueryConfigDword(name, &rc, &type, &value, &size))
         return fallback;
-    DWORD value = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof value;
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    CloseConfigKey(key);
     char note[CONFIG_NOTE_SIZE];
     unsigned long n = ConfigTakeCount(name, rc, type, value, size, fallback, largest, note, sizeof note);
     if (note[0] != '\0')

@@ -15,21 +15,14 @@ unsigned long CaptureCap = CAPTURE_CAP_DEFAULT;
 char CaptureName[CAPTURE_NAME_SIZE] = "";
 constexpr size_t CAPTURE_WHY_SIZE = 160;
 
-// One rotation: NAME.1 holds the full log, NAME starts anew; a log that cannot be renamed is
-// emptied instead, so that the cap holds either way.
 void RollCaptureOver()
 {
-    long size = ftell(CaptureFile);
-    if (CaptureCap == 0 || size < 0 || static_cast<unsigned long>(size) < CaptureCap)
+    long size = 0;
+    int rolled = RollLogOver(&CaptureFile, CaptureName, CaptureCap, &size);
+    if (rolled == LOG_KEPT)
         return;
-    char old[CAPTURE_NAME_SIZE + 2];
-    snprintf(old, sizeof old, "%s.1", CaptureName);
-    fclose(CaptureFile);
-    remove(old);
-    bool renamed = rename(CaptureName, old) == 0;
-    CaptureFile = fopen(CaptureName, "w+");
-    if (renamed)
-        TraceMessage("Capture: %s reached %ld bytes; rolled over to %s\n", CaptureName, size, old);
+    if (rolled == LOG_ROLLED)
+        TraceMessage("Capture: %s reached %ld bytes; rolled over to %s.1\n", CaptureName, size, CaptureName);
     else
         TraceMessage("Capture: %s reached %ld bytes and could not be renamed; emptied\n", CaptureName, size);
     if (CaptureFile == nullptr)

@@ -119,26 +119,22 @@ void WriteLineHead()
     LineAppend("[0x%08lx-0x%08lx]: ", DiagProcessId(), DiagThreadId());
 }
 
-// One rotation: NAME.1 holds the full file, NAME starts anew. Called under the lock at a line's
-// end. A file that cannot be renamed is emptied instead, so that the cap holds either way.
+// Called under the lock at a line's end; the new file starts with the line that says why.
 void RollTraceOver()
 {
-    long size = ftell(TraceSink);
-    if (TraceName[0] == '\0' || TraceCap == 0 || size < 0 || static_cast<unsigned long>(size) < TraceCap)
+    if (TraceName[0] == '\0')
         return;
-    char old[TRACE_NAME_SIZE + 2];
-    snprintf(old, sizeof old, "%s.1", TraceName);
-    fclose(TraceSink);
-    remove(old);
-    bool renamed = rename(TraceName, old) == 0;
-    TraceSink = fopen(TraceName, renamed ? "at+" : "w+");
+    long size = 0;
+    int rolled = RollLogOver(&TraceSink, TraceName, TraceCap, &size);
+    if (rolled == LOG_KEPT)
+        return;
     if (TraceSink == nullptr) {
         Tracing = false;
         return;
     }
     WriteLineHead();
-    if (renamed)
-        LineAppend("Trace: %s reached %ld bytes; rolled over to %s\n", TraceName, size, old);
+    if (rolled == LOG_ROLLED)
+        LineAppend("Trace: %s reached %ld bytes; rolled over to %s.1\n", TraceName, size, TraceName);
     else
         LineAppend("Trace: %s reached %ld bytes and could not be renamed; emptied\n", TraceName, size);
     LineWrite();
@@ -293,4 +289,18 @@ bool ReportServiceEvent(const char* text)
         }
     }
     return Detached();
+}
+
+int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size)
+{
+    *size = ftell(*file);
+    if (cap == 0 || *size < 0 || static_cast<unsigned long>(*size) < cap)
+        return LOG_KEPT;
+    char old[FILENAME_MAX + 2];
+    snprintf(old, sizeof old, "%s.1", name);
+    fclose(*file);
+    remove(old);
+    bool renamed = rename(name, old) == 0;
+    *file = fopen(name, "w+");
+    return renamed ? LOG_ROLLED : LOG_EMPTIED;
 }

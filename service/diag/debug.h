@@ -1,6 +1,8 @@
 // Trace sink and event-log reporting shared by every module of the service.
 #pragma once
 
+#include <cstdio>
+
 #include <cstdarg>
 
 // Process-wide console debug flag: set by the -debug run mode before the bridge starts.
@@ -36,6 +38,13 @@ bool LogError(const char* label, long code);
 bool ReportServiceEvent(const char* text);
 // True on the NT family (version value with its high bit clear), asked anew at each call.
 bool IsNtFamily();
+
+// The logs' one rotation rule: once *file holds cap bytes or more, NAME.1 takes it whole (an older
+// NAME.1 is deleted) and NAME starts anew; a file that cannot be renamed is emptied instead, so
+// that the cap holds either way. Returns LOG_KEPT, LOG_ROLLED or LOG_EMPTIED; *size is the size
+// the file had. *file is the new stream, or none when NAME cannot be opened again.
+enum LogRollResult { LOG_KEPT = 0, LOG_ROLLED = 1, LOG_EMPTIED = 2 };
+int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size);
 
 // Event ids of the message table compiled into DulvexSrv.exe.
 constexpr unsigned long EVENT_APP_INFO = 0x40020101UL;
