@@ -30,6 +30,7 @@ constexpr DWORD WAIT_PIPE = 1;
 constexpr DWORD WAIT_PIPE_WRITE = 2;
 constexpr DWORD FIRST_TERMINAL_SLOT = 3;
 constexpr DWORD WAIT_COUNT = FIRST_TERMINAL_SLOT + APP_COUNT;
+constexpr int PIPE_REPEAT_LIMIT = 4;  // client messages taken in one pass before the links
 constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
 
 struct Bridge {
@@ -219,6 +220,11 @@ void ServeSlot(Bridge* b, DWORD slot)
 void ServeReady(Bridge* b, const HANDLE* waits, DWORD first)
 {
     ServeSlot(b, first);
+    // A client read that completes at once signals the pipe again at once. It is served before
+    // any link writes to that client: a client that wrote and left would otherwise lose its last
+    // message, discarded with the connection when the write finds the client gone.
+    for (int n = 0; n < PIPE_REPEAT_LIMIT && WaitForSingleObject(waits[WAIT_PIPE], 0) == WAIT_OBJECT_0; ++n)
+        ServeSlot(b, WAIT_PIPE);
     for (DWORD from = first + 1; from < WAIT_COUNT;) {
         DWORD r = WaitForMultipleObjects(WAIT_COUNT - from, waits + from, FALSE, 0);
         if (r >= WAIT_OBJECT_0 + (WAIT_COUNT - from))
