@@ -94,22 +94,33 @@ int ConfigTakeValue(long queryResult, unsigned long type, const unsigned char* d
     return CONFIG_VALUE_TAKEN;
 }
 
+namespace {
+
+// True when the query gave one REG_DWORD; otherwise the note says why, followed by tail.
+bool DwordTaken(const char* name, long queryResult, unsigned long type, unsigned long size, const char* tail,
+                char* note, size_t noteSize)
+{
+    if (queryResult != CONFIG_QUERY_OK && queryResult != CONFIG_QUERY_MORE_DATA) {
+        Note(note, noteSize, "value \"%s\" could not be read (error %ld)%s", name, queryResult, tail);
+        return false;
+    }
+    if (queryResult == CONFIG_QUERY_MORE_DATA || type != CONFIG_TYPE_DWORD || size != 4) {
+        Note(note, noteSize, "value \"%s\" is of type %lu and %lu bytes, not a number (REG_DWORD)%s", name, type,
+             size, tail);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
                               unsigned long size, char* note, size_t noteSize)
 {
     if (note != nullptr && noteSize > 0)
         note[0] = '\0';
-    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+    if (queryResult == CONFIG_QUERY_NOT_FOUND || !DwordTaken(name, queryResult, type, size, "", note, noteSize))
         return 0;
-    if (queryResult != CONFIG_QUERY_OK && queryResult != CONFIG_QUERY_MORE_DATA) {
-        Note(note, noteSize, "value \"%s\" could not be read (error %ld)", name, queryResult);
-        return 0;
-    }
-    if (queryResult == CONFIG_QUERY_MORE_DATA || type != CONFIG_TYPE_DWORD || size != 4) {
-        Note(note, noteSize, "value \"%s\" is of type %lu and %lu bytes, not a number (REG_DWORD)", name, type,
-             size);
-        return 0;
-    }
     if (value == 0) {
         Note(note, noteSize, "value \"%s\" is 0, not a size", name);
         return 0;
@@ -128,17 +139,10 @@ unsigned long ConfigTakeCount(const char* name, long queryResult, unsigned long 
 {
     if (note != nullptr && noteSize > 0)
         note[0] = '\0';
-    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+    char used[32];
+    snprintf(used, sizeof used, "; %lu used", fallback);
+    if (queryResult == CONFIG_QUERY_NOT_FOUND || !DwordTaken(name, queryResult, type, size, used, note, noteSize))
         return fallback;
-    if (queryResult != CONFIG_QUERY_OK && queryResult != CONFIG_QUERY_MORE_DATA) {
-        Note(note, noteSize, "value \"%s\" could not be read (error %ld); %lu used", name, queryResult, fallback);
-        return fallback;
-    }
-    if (queryResult == CONFIG_QUERY_MORE_DATA || type != CONFIG_TYPE_DWORD || size != 4) {
-        Note(note, noteSize, "value \"%s\" is of type %lu and %lu bytes, not a number (REG_DWORD); %lu used", name,
-             type, size, fallback);
-        return fallback;
-    }
     if (value > largest) {
         Note(note, noteSize, "value \"%s\" is %lu, more than %lu; %lu used", name, value, largest, largest);
         return largest;
