@@ -5,12 +5,20 @@
 ;   TARGET_ARCH  amd64-unicode (64-bit installer) or x86-unicode (32-bit)
 ;   SRV_EXE      path of DulvexSrv.exe
 ;   CPL_FILE     path of DulvexCpl.cpl (absent while the applet is not part of the build)
+;   CLIENT_EXE   path of dulvex-client.exe
+;   SDK_DIR      the build's SDK folder: dulvex.dll, its import libraries and the built samples,
+;                all of this build's bitness
+;   SOURCE_DIR   the source tree: the SDK's header, the sample sources, the docs, the dissector
 ;   OUT_FILE     path of the installer to write
 ;   VERSION      four-part product version
 ;
 ; Exit codes (silent mode): 0 done; 1 cancelled by the user; 2 a step failed (rolled back as far
 ; as this run went); 3 the /ADDR= value is not a usable terminal address; 4 not run with
 ; administrator rights.
+;
+; Sections: the program files, then the "Tools and SDK" component (taken unless /NOSDK is given),
+; then the service's registration and start, so that the service starts once every file is in
+; place.
 
 Unicode true
 Target ${TARGET_ARCH}
@@ -19,6 +27,7 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include MUI2.nsh
+!include Sections.nsh
 !include WordFunc.nsh
 
 !define PRODUCT_NAME "Dulvex Bridge"
@@ -27,6 +36,7 @@ SetCompressor /SOLID lzma
 !define SRV_NAME "DulvexSrv.exe"
 !define CPL_NAME "DulvexCpl.cpl"
 !define UNINSTALLER "Uninstall.exe"
+!define CLIENT_NAME "dulvex-client.exe"
 !define CONFIG_KEY "Software\Varnok\PaymentTermService"
 !define CONFIG_VALUE "Addr"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\DulvexBridge"
@@ -117,6 +127,59 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT_NAME} Setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PRODUCT_PUBLISHER}"
+
+; ---------------------------------------------------------------------------------------------
+; The "Tools and SDK" component: one list for copying and removing, so that the uninstaller and
+; the rollback delete exactly what the installer puts there. Each entry: the folder, the
+; installed name, the built file (a missing one fails the build: File without /nonfatal).
+
+!macro SDK_FILES ACTION
+    !insertmacro ${ACTION} "$INSTDIR" "${CLIENT_NAME}" "${CLIENT_EXE}"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\include" "dulvex_sdk.h" "${SOURCE_DIR}/tools/client/dulvex_sdk.h"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\lib" "libdulvex.dll.a" "${SDK_DIR}/libdulvex.dll.a"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\lib" "dulvex.lib" "${SDK_DIR}/dulvex.lib"
+    ; The sample programs beside the DLL they load.
+    !insertmacro ${ACTION} "$INSTDIR\sdk\bin" "dulvex.dll" "${SDK_DIR}/dulvex.dll"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\bin" "sdk_sample.exe" "${SDK_DIR}/sdk_sample.exe"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\bin" "SdkSample.exe" "${SDK_DIR}/SdkSample.exe"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\samples" "sdk_sample.c" "${SOURCE_DIR}/samples/sdk_sample.c"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\samples\csharp" "DulvexSdk.cs" "${SOURCE_DIR}/samples/csharp/DulvexSdk.cs"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\samples\csharp" "SdkSample.cs" "${SOURCE_DIR}/samples/csharp/SdkSample.cs"
+    ; The pages an integrator or a support engineer needs; they link only to each other.
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "field-kit.md" "${SOURCE_DIR}/docs/field-kit.md"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "pipe-protocol.md" "${SOURCE_DIR}/docs/pipe-protocol.md"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "delivery.md" "${SOURCE_DIR}/docs/delivery.md"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "link-protocol.md" "${SOURCE_DIR}/docs/link-protocol.md"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "configuration.md" "${SOURCE_DIR}/docs/configuration.md"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "troubleshooting.md" "${SOURCE_DIR}/docs/troubleshooting.md"
+    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "installer.md" "${SOURCE_DIR}/docs/installer.md"
+    !insertmacro ${ACTION} "$INSTDIR\tools\wireshark" "dulvex.lua" "${SOURCE_DIR}/tools/wireshark/dulvex.lua"
+!macroend
+
+!macro SDK_COPY_FILE DIR NAME SOURCE
+    SetOutPath "${DIR}"
+    File "/oname=${NAME}" "${SOURCE}"
+!macroend
+
+!macro SDK_DELETE_FILE DIR NAME SOURCE
+    Delete "${DIR}\${NAME}"
+!macroend
+
+; The component's files and then its folders, deepest first. RMDir without /r: a folder that
+; holds anything else (an integrator's own files) stays with it.
+!macro SDK_REMOVE
+    !insertmacro SDK_FILES SDK_DELETE_FILE
+    RMDir "$INSTDIR\sdk\samples\csharp"
+    RMDir "$INSTDIR\sdk\samples"
+    RMDir "$INSTDIR\sdk\bin"
+    RMDir "$INSTDIR\sdk\lib"
+    RMDir "$INSTDIR\sdk\include"
+    RMDir "$INSTDIR\sdk\docs"
+    RMDir "$INSTDIR\sdk"
+    RMDir "$INSTDIR\tools\wireshark"
+    RMDir "$INSTDIR\tools"
+    ClearErrors
+!macroend
 
 ; ---------------------------------------------------------------------------------------------
 ; Helpers shared by the installer and the uninstaller (NSIS needs an "un." copy of each).
@@ -497,6 +560,7 @@ Function .onInit
         ${EndIf}
     ${EndIf}
     ClearErrors
+    Call ChooseComponents
     ; An earlier installation decides the folder, so that an upgrade replaces it in place.
     ReadRegStr $R0 HKLM "${UNINST_KEY}" "InstallLocation"
     ${If} $R0 == ""
@@ -551,6 +615,7 @@ Function Rollback
         Call DeleteFile
         Delete "$INSTDIR\${UNINSTALLER}"
         Delete "$SYSDIR\${CPL_NAME}"
+        !insertmacro SDK_REMOVE
         Push "$INSTDIR"
         Call RemoveFolder
         RMDir "${MAKER_DIR}"
@@ -573,7 +638,7 @@ Function ExpectedImagePath
     Exch $R0
 FunctionEnd
 
-Section "Install"
+Section "-Program"
     SetOutPath "$INSTDIR"
 
     ; An earlier copy must not run while its files are replaced.
@@ -625,6 +690,39 @@ Section "Install"
     ${If} ${Errors}
         Push "cannot write the Add or Remove Programs entry."
         Call Fail
+    ${EndIf}
+SectionEnd
+
+Section "Tools and SDK" SEC_SDK
+    Push "Copying dulvex-client, the SDK and the Wireshark dissector to $INSTDIR."
+    Call LogLine
+    ClearErrors
+    !insertmacro SDK_FILES SDK_COPY_FILE
+    ${If} ${Errors}
+        Push "cannot write the tools and SDK to $INSTDIR."
+        Call Fail
+    ${EndIf}
+    SetOutPath "$INSTDIR"
+SectionEnd
+
+; /NOSDK leaves the component out. Called by .onInit; here because the section's index is known
+; only after the section.
+Function ChooseComponents
+    Push "/NOSDK"
+    Call GetOption
+    Pop $R0
+    ; A longer word that starts so ("/NOSDKFOO") is another option.
+    ${IfNot} ${Errors}
+    ${AndIf} $R0 == ""
+        !insertmacro UnselectSection ${SEC_SDK}
+    ${EndIf}
+    ClearErrors
+FunctionEnd
+
+Section "-Service"
+    ; An installation without the component has none of its files, also over one that had them.
+    ${IfNot} ${SectionIsSelected} ${SEC_SDK}
+        !insertmacro SDK_REMOVE
     ${EndIf}
     ${GetSize} "$INSTDIR" "/S=0K" $R0 $R1 $R2
     WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $R0
@@ -779,14 +877,18 @@ Section "Uninstall"
     Push "$INSTDIR\${SRV_NAME}"
     Call un.DeleteFile
     Delete "$INSTDIR\${UNINSTALLER}"
+    !insertmacro SDK_REMOVE
     Push "$INSTDIR"
     Call un.RemoveFolder
     ; The maker's folder goes only when empty, and never a folder the user chose.
     RMDir "${MAKER_DIR}"
     DeleteRegKey HKLM "${UNINST_KEY}"
+    ; A running dulvex-client or a program that has loaded the DLL keeps its file.
     ${If} ${FileExists} "$INSTDIR\${SRV_NAME}"
     ${OrIf} ${FileExists} "$SYSDIR\${CPL_NAME}"
-        Push "some files are in use and stay: $INSTDIR\${SRV_NAME}, $SYSDIR\${CPL_NAME}."
+    ${OrIf} ${FileExists} "$INSTDIR\${CLIENT_NAME}"
+    ${OrIf} ${FileExists} "$INSTDIR\sdk\bin\dulvex.dll"
+        Push "some files are in use and stay: $INSTDIR\${SRV_NAME}, $SYSDIR\${CPL_NAME}, $INSTDIR\${CLIENT_NAME}, $INSTDIR\sdk\bin\dulvex.dll."
         Call un.Fail
     ${EndIf}
     Push "${PRODUCT_NAME} is removed; the terminal address stays in HKLM\${CONFIG_KEY}."

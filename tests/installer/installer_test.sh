@@ -2,11 +2,12 @@
 # The installer end to end under Wine, in a clean prefix of its own: refused addresses change
 # nothing, a silent install leaves a running service that a client can reach, an install over it
 # replaces the files and restarts the service, a failed start is rolled back, and the uninstaller
-# removes everything but the terminal address.
+# removes everything but the terminal address. The tools and SDK are installed unless /NOSDK says
+# otherwise, and go with the uninstaller, the rollback or an install with /NOSDK.
 #
 # Usage: installer_test.sh SETUP PROBE SRV_EXE [CPL_FILE]
-# Environment (from CTest): DULVEX_BUILD, DULVEX_SOURCE, and DULVEX_CLIENT_EXE when the build has
-# the pipe client tool.
+# Environment (from CTest): DULVEX_BUILD, DULVEX_SOURCE, DULVEX_CLIENT_EXE (the built pipe client
+# tool).
 # Only loopback terminal addresses: the installed service sends to the one it is given.
 set -u
 setup=$1
@@ -134,6 +135,14 @@ addr_bytes() {
     echo "type=1 size=16 data=$out"
 }
 service_pid() { probe service | sed -n 's/.* pid=\([0-9]*\) .*/\1/p'; }
+# Every file under the program folder, by its path there.
+installed_files() { (cd "$instdir" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort); }
+check_no_sdk() { # name
+    check_eq "$1: only the program files" "DulvexSrv.exe
+Uninstall.exe" "$(installed_files)"
+    check_absent "$1: no SDK folder" "$instdir/sdk"
+    check_absent "$1: no tools folder" "$instdir/tools"
+}
 
 # --- Refused addresses, before anything is installed ----------------------------------------
 # Each built so that a wrong acceptance could only ever point the service at a loopback address.
@@ -171,18 +180,48 @@ check_file_same "install: service program" "$srv_built" "$instdir/DulvexSrv.exe"
 if [ -n "$cpl_built" ]; then
     check_file_same "install: applet in the system folder" "$cpl_built" "$sysdir/DulvexCpl.cpl"
 fi
+check_eq "install: the program folder with the tools and SDK" "DulvexSrv.exe
+Uninstall.exe
+dulvex-client.exe
+sdk/bin/SdkSample.exe
+sdk/bin/dulvex.dll
+sdk/bin/sdk_sample.exe
+sdk/docs/configuration.md
+sdk/docs/delivery.md
+sdk/docs/field-kit.md
+sdk/docs/installer.md
+sdk/docs/link-protocol.md
+sdk/docs/pipe-protocol.md
+sdk/docs/troubleshooting.md
+sdk/include/dulvex_sdk.h
+sdk/lib/dulvex.lib
+sdk/lib/libdulvex.dll.a
+sdk/samples/csharp/DulvexSdk.cs
+sdk/samples/csharp/SdkSample.cs
+sdk/samples/sdk_sample.c
+tools/wireshark/dulvex.lua" "$(installed_files)"
+while read -r built installed; do
+    check_file_same "install: $installed" "$built" "$instdir/$installed"
+done <<EOF
+$DULVEX_CLIENT_EXE dulvex-client.exe
+$DULVEX_BUILD/sdk/dulvex.dll sdk/bin/dulvex.dll
+$DULVEX_BUILD/sdk/dulvex.lib sdk/lib/dulvex.lib
+$DULVEX_SOURCE/tools/client/dulvex_sdk.h sdk/include/dulvex_sdk.h
+$DULVEX_SOURCE/tools/wireshark/dulvex.lua tools/wireshark/dulvex.lua
+EOF
+# A usage error comes after the loader has found the DLL beside the sample.
+wine "$instdir/sdk/bin/sdk_sample.exe" 0 </dev/null >/dev/null 2>&1
+check_eq "install: the installed sample loads the installed DLL (usage error)" 2 $?
 check_match "install: service runs, auto start, installed program" \
     "^state=4 start=2 pid=[0-9]+ image=\"C:\\\\Program Files\\\\Dulvex\\\\Dulvex Bridge\\\\DulvexSrv.exe\"$" \
     "$(probe service)"
 check_match "install: sc query" "STATE +: 4  RUNNING" "$(w sc query DulvexService)"
 check_eq "install: address value" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
 check_eq "install: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
-if [ -n "${DULVEX_CLIENT_EXE:-}" ]; then
-    # The integrators' own tool: one capture record (dropped by the service without its debug
-    # folder) proves a client connects and writes.
-    wine "$DULVEX_CLIENT_EXE" capture "installer test" </dev/null >/dev/null 2>&1
-    check_eq "install: dulvex-client connects and writes" 0 $?
-fi
+# The integrators' own tool, as installed: one capture record (dropped by the service without its
+# debug folder) proves a client connects and writes.
+wine "$instdir/dulvex-client.exe" capture "installer test" </dev/null >/dev/null 2>&1
+check_eq "install: dulvex-client connects and writes" 0 $?
 pid1=$(service_pid)
 check_eq "install: status block" "pid=$pid1 addr=127.0.0.2" "$(probe ident)"
 check_eq "install: Add/Remove entry" "DisplayName=Dulvex Bridge
@@ -198,12 +237,12 @@ check_eq "bad address over an installation: exit code" 3 $?
 check_eq "bad address over an installation: same service" "$pid1" "$(service_pid)"
 check_eq "bad address over an installation: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
 
-# --- Install over it: files replaced, service restarted, address kept -----------------------
+# --- Install over it without the SDK: files replaced, SDK removed, service restarted ---------
 printf 'stale' >>"$instdir/DulvexSrv.exe"
 if [ -n "$cpl_built" ]; then
     printf 'stale' >"$sysdir/DulvexCpl.cpl"
 fi
-setup
+setup /NOSDK
 check_eq "upgrade: exit code" 0 $?
 check_file_same "upgrade: service program replaced" "$srv_built" "$instdir/DulvexSrv.exe"
 if [ -n "$cpl_built" ]; then
@@ -218,15 +257,19 @@ else
 fi
 check_eq "upgrade without an address: address kept" "$(addr_bytes 127.0.0.2)" "$(probe addr)"
 check_eq "upgrade: client pipe" "pipe=open message-mode=1" "$(probe pipe)"
+check_no_sdk "upgrade with /NOSDK"
 
 # --- Install over it with a new address: the restarted service uses it ----------------------
 setup /ADDR=127.0.0.3
 check_eq "new address: exit code" 0 $?
 check_eq "new address: value" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
 check_eq "new address: published by the restarted service" "pid=$(service_pid) addr=127.0.0.3" "$(probe ident)"
+check_file_same "new address: the SDK is back" "$DULVEX_BUILD/sdk/dulvex.dll" "$instdir/sdk/bin/dulvex.dll"
 
 # --- Removal, waited for: run a copy of the uninstaller in place of the folder -------------
 cp "$instdir/Uninstall.exe" "$prefix/drive_c/uninstall-copy.exe"
+# An integrator's own file in a folder of the SDK stays, and so do the folders that hold it.
+printf 'int main(void) { return 0; }\n' >"$instdir/sdk/samples/pos.c"
 # NSIS takes "_?=" only unquoted and last: the folder goes in as separate words, which Wine joins
 # with single blanks into the command line.
 # shellcheck disable=SC2086
@@ -235,7 +278,12 @@ wine "$prefix/drive_c/uninstall-copy.exe" /S '/LOG=C:\uninstall.log' _?=$winstdi
 check_eq "uninstall: exit code" 0 $?
 set +f
 check_eq "uninstall: service gone" "absent (1060)" "$(probe service)"
-check_absent "uninstall: program folder gone" "$makerdir"
+check_eq "uninstall: only the integrator's own file stays" "$makerdir
+$instdir
+$instdir/sdk
+$instdir/sdk/samples
+$instdir/sdk/samples/pos.c" "$(find "$makerdir" | LC_ALL=C sort)"
+rm -rf "$makerdir"
 check_absent "uninstall: applet gone" "$sysdir/DulvexCpl.cpl"
 check_eq "uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
 check_eq "uninstall: event source gone" "absent" "$(probe eventsource)"
@@ -285,8 +333,9 @@ w "$prefix/drive_c/handinst/DulvexSrv.exe" -install >/dev/null
 w sc start DulvexService >/dev/null
 check_match "hand installation runs" '^state=[24] start=2 pid=[0-9]+ image=C:\\handinst\\DulvexSrv.exe$' \
     "$(probe service)"
-setup
+setup /NOSDK
 check_eq "over a hand installation: exit code" 0 $?
+check_no_sdk "first installation with /NOSDK"
 check_match "over a hand installation: the installed copy runs" \
     "^state=4 start=2 pid=[0-9]+ image=\"C:\\\\Program Files\\\\Dulvex\\\\Dulvex Bridge\\\\DulvexSrv.exe\"$" \
     "$(probe service)"
