@@ -85,7 +85,8 @@ static void Emit(Line* l)
 
 void OutSetJson(int json) { Json = json; }
 
-void FormatStamp(char* out, size_t outSize, const SYSTEMTIME* t, long offsetMinutes)
+/* "YYYY-MM-DD hh:mm:ss.mmm +hh:mm": a local time and its offset east of UTC in minutes. */
+static void FormatStamp(char* out, size_t outSize, const SYSTEMTIME* t, long offsetMinutes)
 {
     char sign = offsetMinutes < 0 ? '-' : '+';
     long off = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;

@@ -33,10 +33,6 @@ void OutControl(const DulvexMessage* msg);
 void OutHealth(const DulvexAppHealth* app);
 void OutPing(const PingStats* stats);
 
-/* Writes "YYYY-MM-DD hh:mm:ss.mmm +hh:mm" for a local time and its offset east of UTC in
- * minutes; out holds at least 32 bytes. */
-void FormatStamp(char* out, size_t outSize, const SYSTEMTIME* local, long offsetMinutes);
-
 /* Names of the application bits of mask, joined by '+' ("-" for none); out holds 64 bytes. */
 void AppNames(char* out, size_t outSize, uint8_t mask);
 
