@@ -1,7 +1,9 @@
 // A stand-in for the service behind the pipe, for the dulvex-client tool's tests: every packet
 // is answered once by each application its mask selects, as a response (command with bit
 // 0x8000) whose status is the application's index and whose data is the packet's. Capture
-// records are printed on standard output. Mask 0x80 with command 0xFFFF ends the program.
+// records are printed on standard output. Mask 0x80 with command 0xFFFF ends the program; with
+// command 0xFFFE and a big-endian 16-bit number of milliseconds, the next packet's answers are
+// written that much later (a slow terminal for the round trips of ping).
 // Usage: client_echo_server PIPE-NAME [MAX-SECONDS [TRACE-FILE]]
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +30,7 @@ int main(int argc, char** argv)
     uint8_t msg[2048];
     uint8_t reply[700];
     int rc = 3;
+    DWORD delayMs = 0;
     while (GetTickCount() - start < limitMs) {
         HANDLE events[2] = {PipeSrvGetEvent(srv), PipeSrvGetWriteEvent(srv)};
         DWORD w = WaitForMultipleObjects(2, events, FALSE, 100);
@@ -50,6 +53,10 @@ int main(int argc, char** argv)
             rc = 0;
             break;
         }
+        if (msg[0] == 0x80 && cmd == 0xFFFE && n == header + 2) {
+            delayMs = static_cast<DWORD>(msg[header] << 8 | msg[header + 1]);
+            continue;
+        }
         if (msg[0] == 0) {
             if (n >= header + 8) {
                 unsigned long sec = (unsigned long)msg[header] << 24 | msg[header + 1] << 16 | msg[header + 2] << 8 | msg[header + 3];
@@ -59,6 +66,8 @@ int main(int argc, char** argv)
             }
             continue;
         }
+        Sleep(delayMs);
+        delayMs = 0;
         for (int app = 0; app < 5; ++app) {
             if ((msg[0] & (1 << app)) == 0)
                 continue;

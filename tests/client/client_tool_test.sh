@@ -5,6 +5,7 @@ set -u
 W=$DULVEX_WINE
 B=$DULVEX_BUILD
 TOOL=$B/tools/client/dulvex-client.exe
+JSON_LINES=$(dirname "$0")/json_lines.py
 PIPE='\\.\pipe\varnok\DulvexToolTest'
 work=$(mktemp -d)
 source "$(dirname "$0")/../shell_lib.sh"
@@ -34,6 +35,10 @@ client send --mask 0x100 --cmd 1
 check_eq "mask above 0xFF refused" 1 "$rc"
 client frobnicate
 check_eq "unknown command refused" 1 "$rc"
+for args in "--mask 0" "--mask 0x20" "--cmd 0x8000" "--count 0" "--timeout 0" "--count x"; do
+    client ping $args
+    check_eq "ping $args refused before connecting" 1 "$rc"
+done
 
 $W "$B/tests/client/client_echo_server.exe" "$PIPE" 60 >"$work/server" 2>"$work/server.err" </dev/null &
 server=$!
@@ -54,6 +59,27 @@ check_eq "fewer messages than asked: the one that came" "mask=0x08 cmd=0x8000 st
 
 client listen --count 1 --timeout 300
 check_eq "listen with nothing coming: exit 3" 3 "$rc"
+
+client --json send --mask 0x03 --cmd 0x1234 --data 4142 --wait 2
+check_eq "send --wait in JSON: exit 0" 0 "$rc"
+check_eq "send --wait in JSON: one object per message" \
+'{"type":"message","mask":1,"apps":["Master"],"cmd":37428,"status":0,"len":2,"data":"4142"}
+{"type":"message","mask":2,"apps":["MBCA"],"cmd":37428,"status":1,"len":2,"data":"4142"}' "$(cat "$work/out")"
+check_eq "send --wait in JSON: parses" "message
+message" "$(python3 "$JSON_LINES" "$work/out" message=mask,apps,cmd,status,len,data)"
+
+client --json ping --mask 0x11 --count 2
+check_eq "ping in JSON: exit 0" 0 "$rc"
+check_eq "ping in JSON: parses" "ping
+ping" "$(python3 "$JSON_LINES" "$work/out" ping=mask,app,cmd,sent,answered,lost,late,min_ms,mean_ms,max_ms)"
+
+# Round 1's answer comes after its time-out, while round 2 waits: it is late, and round 2 still
+# gets its own answer.
+client send --mask 0x80 --cmd 0xFFFE --data 05dc
+client ping --mask 0x04 --count 3 --timeout 1000
+check_eq "ping with one late answer: exit 3" 3 "$rc"
+check_match "ping with one late answer: counted late, not as the next round's" \
+    '^app=0x04 name=Maint cmd=0x0000 sent=3 answered=2 lost=1 late=1 min-ms=[0-9]+\.[0-9]{3} ' "$(cat "$work/out")"
 
 client capture --stamp 1700000000.5 "hello world"
 check_eq "capture: exit 0" 0 "$rc"

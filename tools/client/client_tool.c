@@ -5,22 +5,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "dulvex_client.h"
-
-enum ExitCode {
-    EXIT_OK = 0,
-    EXIT_USAGE = 1,
-    EXIT_CONNECT = 2,
-    EXIT_TIMEOUT = 3,
-    EXIT_IO = 4,
-    EXIT_PROTOCOL = 5,
-};
+#include "client_tool.h"
 
 #define DEFAULT_CONNECT_MS 5000u
 #define DEFAULT_WAIT_MS 5000u
+#define DEFAULT_PING_COUNT 5u
+#define DEFAULT_PING_MS 4000u
 
 static const char Usage[] =
-    "usage: dulvex-client [--pipe NAME] [--connect-timeout MS] [--announce] COMMAND [OPTIONS]\n"
+    "usage: dulvex-client [--pipe NAME] [--connect-timeout MS] [--announce] [--json] COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
     "  send --mask M --cmd C [--status S] [--data HEX] [--wait N] [--timeout MS]\n"
@@ -35,6 +28,19 @@ static const char Usage[] =
     "        send TEXT to the service's capture log, stamped now or with the given time.\n"
     "  status [--timeout MS]\n"
     "        print the link health of each application, one line each.\n"
+    "  ping [--mask M] [--count N] [--cmd C] [--timeout MS]\n"
+    "        send command C (default 0x0000, ECHO, which the terminal answers with the same\n"
+    "        data) N times (default 5) to each application in M (default 0x1F, all five), one\n"
+    "        round at a time, waiting at most MS per round (default 4000); print per\n"
+    "        application the rounds sent, answered, lost and answered late, and the round\n"
+    "        trip's min, mean and max in ms. Answers are matched to their round by the data.\n"
+    "  monitor [--count N] [--timeout MS]\n"
+    "        print every message as it arrives with the local time, its UTC offset and the\n"
+    "        application's name; with --announce also the welcome and the notices. Sends\n"
+    "        nothing. N and MS as for listen.\n"
+    "\n"
+    "The service serves one client at a time: close the point-of-sale program before ping or\n"
+    "monitor.\n"
     "\n"
     "--announce: announce this client to the service, which then hands over the answers it\n"
     "held while no client was connected and tells of commands it could not deliver:\n"
@@ -50,9 +56,16 @@ static const char Usage[] =
     "\n"
     "A status line: app=0x10 state=not-answering since-ms=1200 sent=3 received=0\n"
     "  retransmitted=9 given-up=3 queue=0 last-heard-ms=never\n"
+    "A ping line: app=0x01 name=Master cmd=0x0000 sent=5 answered=5 lost=0 late=0\n"
+    "  min-ms=1.204 mean-ms=1.730 max-ms=2.915 (- when nothing was answered)\n"
+    "A monitor line: 2026-12-09 07:01:02.345 +01:00 Master mask=0x01 cmd=0x8000 ...\n"
+    "\n"
+    "--json: one JSON object per line instead, with \"type\" message, notice, status, ping,\n"
+    "welcome or control (keys in docs/field-kit.md); errors stay on stderr as text.\n"
     "\n"
     "Exit codes: 0 done; 1 usage error; 2 could not connect; 3 timed out before the\n"
-    "messages asked for; 4 connection lost or I/O failure; 5 malformed message.\n";
+    "messages asked for (ping: a round was lost); 4 connection lost or I/O failure;\n"
+    "5 malformed message.\n";
 
 static int UsageError(const char* what, const char* arg)
 {
@@ -99,19 +112,7 @@ static int ParseHex(const char* text, uint8_t* out, size_t outSize)
     return (int)n;
 }
 
-static void PrintMessage(const DulvexMessage* msg)
-{
-    char status[8] = "-";
-    if (msg->HasStatus)
-        snprintf(status, sizeof status, "0x%04x", msg->Status);
-    printf("mask=0x%02x cmd=0x%04x status=%s len=%u data=", msg->Mask, msg->Cmd, status, (unsigned)msg->Len);
-    for (uint32_t i = 0; i < msg->Len; ++i)
-        printf("%02x", msg->Data[i]);
-    printf("\n");
-    fflush(stdout);
-}
-
-static int ExitFor(int result)
+int ExitFor(int result)
 {
     switch (result) {
     case DULVEX_E_TIMEOUT: return EXIT_TIMEOUT;
@@ -128,10 +129,12 @@ static int Report(const char* what, const DulvexClient* client, int result)
     return ExitFor(result);
 }
 
-/* Prints count messages (0: until the connection ends) within timeoutMs in all. */
-static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t timeoutMs)
+/* Prints count messages (0: until the connection ends) within timeoutMs in all. A monitor
+ * (stamped) also shows the welcome and control messages this library does not know. */
+static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t timeoutMs, int stamped)
 {
     DWORD start = GetTickCount();
+    int welcomed = client->Welcomed;
     for (unsigned long got = 0; count == 0 || got < count; ++got) {
         uint32_t left = DULVEX_INFINITE;
         if (timeoutMs != DULVEX_INFINITE) {
@@ -139,11 +142,18 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
             left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
         }
         DulvexMessage msg;
+        msg.Mask = 0;
         int r = DulvexReceive(client, &msg, left);
+        if (stamped && client->Welcomed && !welcomed) {
+            welcomed = 1;
+            OutWelcome(client->HeldAtWelcome);
+        }
         if (r == DULVEX_E_UNDELIVERED) {
-            printf("notice mask=0x%02x cmd=0x%04x reason=%u count=%lu (%s)\n", msg.Mask, msg.Cmd, msg.Reason,
-                   (unsigned long)msg.Count, DulvexReasonText(msg.Reason));
-            fflush(stdout);
+            OutNotice(&msg, stamped);
+            continue;
+        }
+        if (stamped && r == DULVEX_E_PROTOCOL && msg.Mask == DULVEX_CONTROL) {
+            OutControl(&msg);
             continue;
         }
         if (r < 0) {
@@ -153,27 +163,9 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
                     DulvexResultText(r), client->LastError);
             return ExitFor(r);
         }
-        PrintMessage(&msg);
+        OutMessage(&msg, stamped);
     }
     return EXIT_OK;
-}
-
-static const char* StateName(int state)
-{
-    switch (state) {
-    case DULVEX_LINK_ANSWERING: return "answering";
-    case DULVEX_LINK_RETRYING: return "retrying";
-    case DULVEX_LINK_NOT_ANSWERING: return "not-answering";
-    default: return "unknown";
-    }
-}
-
-static void PrintMs(const char* name, uint32_t ms)
-{
-    if (ms == DULVEX_NEVER)
-        printf(" %s=never", name);
-    else
-        printf(" %s=%lu", name, (unsigned long)ms);
 }
 
 static int PrintStatus(DulvexClient* client, uint32_t timeoutMs)
@@ -182,16 +174,8 @@ static int PrintStatus(DulvexClient* client, uint32_t timeoutMs)
     int r = DulvexLinkHealth(client, &health, timeoutMs);
     if (r < 0)
         return Report("status", client, r);
-    for (int i = 0; i < health.Count; ++i) {
-        const DulvexAppHealth* a = &health.Apps[i];
-        printf("app=0x%02x state=%s", a->Mask, StateName(a->State));
-        PrintMs("since-ms", a->SinceMs);
-        printf(" sent=%lu received=%lu retransmitted=%lu given-up=%lu queue=%u", (unsigned long)a->Sent,
-               (unsigned long)a->Received, (unsigned long)a->Retransmitted, (unsigned long)a->GivenUp, a->Queue);
-        PrintMs("last-heard-ms", a->LastHeardMs);
-        printf("\n");
-    }
-    fflush(stdout);
+    for (int i = 0; i < health.Count; ++i)
+        OutHealth(&health.Apps[i]);
     return EXIT_OK;
 }
 
@@ -200,7 +184,7 @@ typedef struct Options {
     uint32_t ConnectMs;
     const char* Command;
     unsigned long Mask, Cmd, Status, Wait, Count, TimeoutMs, StampSec, StampMsec;
-    int HaveMask, HaveCmd, HaveStatus, HaveTimeout, HaveStamp, Announce;
+    int HaveMask, HaveCmd, HaveStatus, HaveTimeout, HaveStamp, HaveCount, Announce, Json;
     uint8_t Data[DULVEX_MAX_SEND];
     int DataLen;
     const char* Text;
@@ -235,6 +219,10 @@ static int ParseArgs(int argc, char** argv, Options* o)
             o->Announce = 1;
             continue;
         }
+        if (strcmp(a, "--json") == 0) {
+            o->Json = 1;
+            continue;
+        }
         if (a[0] != '-' || a[1] != '-') {
             if (o->Command == NULL)
                 o->Command = a;
@@ -263,6 +251,7 @@ static int ParseArgs(int argc, char** argv, Options* o)
                 return UsageError("--data wants pairs of hex digits, at most 600 bytes", v);
         } else if (strcmp(a, "--wait") == 0 && ParseNumber(v, 1000000, &o->Wait)) {
         } else if (strcmp(a, "--count") == 0 && ParseNumber(v, 1000000000, &o->Count)) {
+            o->HaveCount = 1;
         } else if (strcmp(a, "--timeout") == 0 && ParseNumber(v, 0xFFFFFFFEul, &o->TimeoutMs)) {
             o->HaveTimeout = 1;
         } else if (strcmp(a, "--stamp") == 0 && ParseStamp(v, o)) {
@@ -272,7 +261,7 @@ static int ParseArgs(int argc, char** argv, Options* o)
         }
     }
     if (o->Command == NULL)
-        return UsageError("no command (send, listen, capture or status)", NULL);
+        return UsageError("no command (send, listen, capture, status, ping or monitor)", NULL);
     if (strcmp(o->Command, "send") == 0) {
         if (!o->HaveMask || !o->HaveCmd)
             return UsageError("send needs --mask and --cmd", NULL);
@@ -288,7 +277,17 @@ static int ParseArgs(int argc, char** argv, Options* o)
             return UsageError("capture needs a TEXT", NULL);
         if (strlen(o->Text) > DULVEX_MAX_CAPTURE_TEXT)
             return UsageError("capture text longer than 589 bytes", NULL);
-    } else if (strcmp(o->Command, "listen") != 0 && strcmp(o->Command, "status") != 0) {
+    } else if (strcmp(o->Command, "ping") == 0) {
+        if (o->HaveMask && (o->Mask == 0 || o->Mask > DULVEX_APP_ALL))
+            return UsageError("ping --mask takes application bits only (0x01 to 0x1F)", NULL);
+        if (o->HaveCmd && (o->Cmd & DULVEX_CMD_RESPONSE))
+            return UsageError("ping --cmd takes a request (without bit 0x8000)", NULL);
+        if (o->HaveCount && o->Count == 0)
+            return UsageError("ping --count must be at least 1", NULL);
+        if (o->HaveTimeout && o->TimeoutMs == 0)
+            return UsageError("ping --timeout must be at least 1", NULL);
+    } else if (strcmp(o->Command, "listen") != 0 && strcmp(o->Command, "status") != 0 &&
+               strcmp(o->Command, "monitor") != 0) {
         return UsageError("unknown command", o->Command);
     }
     return EXIT_OK;
@@ -303,6 +302,7 @@ int main(int argc, char** argv)
     int rc = ParseArgs(argc, argv, &o);
     if (rc != EXIT_OK)
         return rc;
+    OutSetJson(o.Json);
 
     static DulvexClient client;
     int r = DulvexConnectEx(&client, o.Pipe, o.ConnectMs, o.Announce ? 0 : DULVEX_CONNECT_PLAIN);
@@ -316,7 +316,7 @@ int main(int argc, char** argv)
         if (r < 0)
             rc = Report("send", &client, r);
         else if (o.Wait > 0)
-            rc = PrintMessages(&client, o.Wait, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DEFAULT_WAIT_MS);
+            rc = PrintMessages(&client, o.Wait, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DEFAULT_WAIT_MS, 0);
     } else if (strcmp(o.Command, "capture") == 0) {
         r = o.HaveStamp ? DulvexSendCapture(&client, (uint32_t)o.StampSec, (uint32_t)o.StampMsec, o.Text)
                         : DulvexSendCaptureNow(&client, o.Text);
@@ -324,8 +324,13 @@ int main(int argc, char** argv)
             rc = Report("capture", &client, r);
     } else if (strcmp(o.Command, "status") == 0) {
         rc = PrintStatus(&client, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DEFAULT_WAIT_MS);
+    } else if (strcmp(o.Command, "ping") == 0) {
+        static PingStats stats[APP_COUNT];
+        rc = Ping(&client, o.HaveMask ? (uint8_t)o.Mask : DULVEX_APP_ALL, o.HaveCount ? o.Count : DEFAULT_PING_COUNT,
+                  (uint16_t)o.Cmd, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DEFAULT_PING_MS, stats);
     } else {
-        rc = PrintMessages(&client, o.Count, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DULVEX_INFINITE);
+        int monitor = strcmp(o.Command, "monitor") == 0;
+        rc = PrintMessages(&client, o.Count, o.HaveTimeout ? (uint32_t)o.TimeoutMs : DULVEX_INFINITE, monitor);
     }
     DulvexClose(&client);
     return rc;
