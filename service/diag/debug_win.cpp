@@ -6,10 +6,25 @@
 
 #include "debug.h"
 #include "debug_os.h"
+#include "local_clock.h"
 
 namespace {
 CRITICAL_SECTION TraceLock;
+
+// FILETIME counts 100-nanosecond ticks since 1601-01-01 00:00 UTC.
+constexpr ULONGLONG TICKS_PER_MS = 10000;
+constexpr ULONGLONG TICKS_PER_MINUTE = TICKS_PER_MS * 60000;
+constexpr ULONGLONG UNIX_EPOCH_MS = 11644473600000ULL;  // 1970-01-01 in milliseconds since 1601
+
+ULONGLONG TicksOf(const FILETIME& ft)
+{
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    return ticks.QuadPart;
 }
+
+}  // namespace
 
 void DiagLockCreate() { InitializeCriticalSection(&TraceLock); }
 void DiagLockEnter() { EnterCriticalSection(&TraceLock); }
@@ -20,6 +35,39 @@ void DiagNowUtc(DiagTime* t)
     SYSTEMTIME st;
     GetSystemTime(&st);
     *t = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+// Win32 calls rather than the runtime library's 64-bit time functions, which Windows 2000's
+// msvcrt.dll lacks.
+void LocalClockNow(LocalClockTime* now)
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    // Drop the sub-millisecond part first so that the local fields and Msec name the same moment.
+    ULONGLONG ticks = TicksOf(ft) / TICKS_PER_MS * TICKS_PER_MS;
+    ULONGLONG ms = ticks / TICKS_PER_MS - UNIX_EPOCH_MS;
+    ULARGE_INTEGER split;
+    split.QuadPart = ticks;
+    ft.dwLowDateTime = split.LowPart;
+    ft.dwHighDateTime = split.HighPart;
+    // The zone's rule for this moment, daylight saving time included.
+    SYSTEMTIME utc, local;
+    FILETIME localFt;
+    int offset = 0;
+    if (FileTimeToSystemTime(&ft, &utc) && SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+        if (SystemTimeToFileTime(&local, &localFt)) {
+            LONGLONG diff = static_cast<LONGLONG>(TicksOf(localFt)) - static_cast<LONGLONG>(ticks);
+            offset = static_cast<int>(diff / static_cast<LONGLONG>(TICKS_PER_MINUTE));
+        }
+    } else {
+        GetLocalTime(&local);
+        TIME_ZONE_INFORMATION zone;
+        DWORD which = GetTimeZoneInformation(&zone);
+        LONG bias = zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : zone.StandardBias);
+        offset = which == TIME_ZONE_ID_INVALID ? 0 : static_cast<int>(-bias);
+    }
+    *now = {static_cast<int64_t>(ms / 1000), static_cast<int>(ms % 1000), local.wYear, local.wMonth, local.wDay,
+            local.wHour, local.wMinute, local.wSecond, offset};
 }
 
 unsigned long DiagProcessId() { return GetCurrentProcessId(); }
