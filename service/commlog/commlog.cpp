@@ -65,11 +65,11 @@ void AddHex(Line* l, const uint8_t* bytes, size_t n)
 Line Start(char* out, size_t size, const LocalClockTime* now, int direction)
 {
     Line l = {out, size - LINE_TAIL, 0, false};
-    int offset = now->OffsetMinutes;
+    long long offset = now->OffsetMinutes;
     char sign = offset < 0 ? '-' : '+';
     if (offset < 0)
         offset = -offset;
-    Add(&l, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02d:%02d %s", now->Year, now->Month, now->Day, now->Hour,
+    Add(&l, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld %s", now->Year, now->Month, now->Day, now->Hour,
         now->Minute, now->Second, now->Msec, sign, offset / 60, offset % 60,
         direction >= 0 && direction < DIRECTION_COUNT ? DIRECTION_TEXT[direction] : "?");
     return l;
