@@ -2,6 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "debug.h"
@@ -23,6 +24,41 @@ ULONGLONG TicksOf(const FILETIME& ft)
     ticks.HighPart = ft.dwHighDateTime;
     return ticks.QuadPart;
 }
+
+FILETIME FileTimeOf(ULONGLONG ticks)
+{
+    ULARGE_INTEGER split;
+    split.QuadPart = ticks;
+    FILETIME ft;
+    ft.dwLowDateTime = split.LowPart;
+    ft.dwHighDateTime = split.HighPart;
+    return ft;
+}
+
+// The local zone's offset from UTC at the moment ft, in minutes: the zone's rule for that moment,
+// daylight saving time included.
+int ZoneOffsetAt(FILETIME ft)
+{
+    SYSTEMTIME utc, local;
+    FILETIME localFt;
+    if (FileTimeToSystemTime(&ft, &utc) && SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) &&
+        SystemTimeToFileTime(&local, &localFt)) {
+        LONGLONG diff = static_cast<LONGLONG>(TicksOf(localFt)) - static_cast<LONGLONG>(TicksOf(ft));
+        return static_cast<int>(diff / static_cast<LONGLONG>(TICKS_PER_MINUTE));
+    }
+    TIME_ZONE_INFORMATION zone;
+    DWORD which = GetTimeZoneInformation(&zone);
+    if (which == TIME_ZONE_ID_INVALID)
+        return 0;
+    return static_cast<int>(-(zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : zone.StandardBias)));
+}
+
+// Asking the zone for its rule takes tens of microseconds under Wine, and a zone's offset changes
+// only at a whole minute: the offset found for one UTC minute serves every call within it. A
+// caller that finds the cache busy on another thread asks the zone itself.
+std::atomic_flag ZoneBusy = ATOMIC_FLAG_INIT;
+ULONGLONG ZoneMinute = ~0ULL;  // the UTC minute of ZoneOffset, in FILETIME ticks / TICKS_PER_MINUTE
+int ZoneOffset = 0;
 
 }  // namespace
 
@@ -46,26 +82,26 @@ void LocalClockNow(LocalClockTime* now)
     // Drop the sub-millisecond part first so that the local fields and Msec name the same moment.
     ULONGLONG ticks = TicksOf(ft) / TICKS_PER_MS * TICKS_PER_MS;
     ULONGLONG ms = ticks / TICKS_PER_MS - UNIX_EPOCH_MS;
-    ULARGE_INTEGER split;
-    split.QuadPart = ticks;
-    ft.dwLowDateTime = split.LowPart;
-    ft.dwHighDateTime = split.HighPart;
-    // The zone's rule for this moment, daylight saving time included.
-    SYSTEMTIME utc, local;
-    FILETIME localFt;
+    ULONGLONG minute = ticks / TICKS_PER_MINUTE;
     int offset = 0;
-    if (FileTimeToSystemTime(&ft, &utc) && SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
-        if (SystemTimeToFileTime(&local, &localFt)) {
-            LONGLONG diff = static_cast<LONGLONG>(TicksOf(localFt)) - static_cast<LONGLONG>(ticks);
-            offset = static_cast<int>(diff / static_cast<LONGLONG>(TICKS_PER_MINUTE));
-        }
-    } else {
-        GetLocalTime(&local);
-        TIME_ZONE_INFORMATION zone;
-        DWORD which = GetTimeZoneInformation(&zone);
-        LONG bias = zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : zone.StandardBias);
-        offset = which == TIME_ZONE_ID_INVALID ? 0 : static_cast<int>(-bias);
+    bool known = false;
+    if (!ZoneBusy.test_and_set(std::memory_order_acquire)) {
+        known = ZoneMinute == minute;
+        offset = ZoneOffset;
+        ZoneBusy.clear(std::memory_order_release);
     }
+    if (!known) {
+        offset = ZoneOffsetAt(FileTimeOf(ticks));
+        if (!ZoneBusy.test_and_set(std::memory_order_acquire)) {
+            ZoneMinute = minute;
+            ZoneOffset = offset;
+            ZoneBusy.clear(std::memory_order_release);
+        }
+    }
+    SYSTEMTIME local;
+    FILETIME localFt = FileTimeOf(ticks + static_cast<ULONGLONG>(static_cast<LONGLONG>(offset)) * TICKS_PER_MINUTE);
+    if (!FileTimeToSystemTime(&localFt, &local))
+        GetLocalTime(&local);
     *now = {static_cast<int64_t>(ms / 1000), static_cast<int>(ms % 1000), local.wYear, local.wMonth, local.wDay,
             local.wHour, local.wMinute, local.wSecond, offset};
 }
