@@ -13,6 +13,8 @@ e2e_configure 198.18.0.2
 KEY='HKLM\Software\Varnok\PaymentTermService'
 COMM=$E2E_WORK/comm.log
 REGCOMM=$E2E_WORK/comm-reg.log
+comm_values_off() { wine_quiet reg delete "$KEY" /v CommLog /f; wine_quiet reg delete "$KEY" /v CommLogMaxKB /f; }
+trap 'comm_values_off; e2e_cleanup' EXIT
 wine_quiet reg add "$KEY" /v CommLog /t REG_SZ /d "$(winpath "$REGCOMM")" /f
 wine_quiet reg add "$KEY" /v CommLogMaxKB /t REG_DWORD /d 2 /f
 e2e_termsim --reply=all
@@ -98,8 +100,7 @@ e2e_termsim_stop
 # unreachable); termsim comes later. A listening client sees Fleet's echo request answered.
 mv "$E2E_WORK/trace.log" "$E2E_WORK/trace1.log"
 e2e_console_start || exit 1
-wine_quiet reg delete "$KEY" /v CommLog /f
-wine_quiet reg delete "$KEY" /v CommLogMaxKB /f
+comm_values_off
 client listen --count 1 --timeout 20000 >"$E2E_WORK/listen.out" &
 listener=$!
 sleep 1.5
