@@ -127,6 +127,25 @@ unsigned long ReadConfigCapKB(const char* name)
     return kb;
 }
 
+int ReadConfigPath(const char* name, char* path, size_t size)
+{
+    HKEY key = nullptr;
+    if (name == nullptr || path == nullptr || size == 0 ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    unsigned char data[CONFIG_PATH_SIZE] = {};
+    DWORD type = REG_NONE;
+    DWORD got = size < sizeof data ? static_cast<DWORD>(size) : static_cast<DWORD>(sizeof data);
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, data, &got);
+    CloseConfigKey(key);
+    char note[CONFIG_NOTE_SIZE];
+    int verdict = ConfigTakePath(name, rc, type, data, got, path, size < sizeof data ? size : sizeof data, note,
+                                 sizeof note);
+    if (verdict == CONFIG_VALUE_BAD)
+        Report(true, "ReadConfigPath: %s; not used", note);
+    return verdict == CONFIG_VALUE_TAKEN ? 1 : 0;
+}
+
 unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned long largest)
 {
     LONG rc = ERROR_SUCCESS;

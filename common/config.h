@@ -31,6 +31,11 @@ int WriteConfigAddr(const char* addr);
 // CONFIG_CAPTURE_CAP_VALUE), or 0 when the log keeps its default; an unusable value is reported.
 unsigned long ReadConfigCapKB(const char* name);
 
+// Fills path (size bytes) with the file name stored in the value name (CONFIG_COMMLOG_VALUE).
+// 1: taken; 0: missing or empty (path untouched); an unusable value is reported and counts as
+// missing.
+int ReadConfigPath(const char* name, char* path, size_t size);
+
 // The count stored in the value name (CONFIG_HELD_MAX_VALUE, CONFIG_HELD_SECONDS_VALUE), or
 // fallback when it is missing or unusable (reported), cut to largest.
 unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned long largest);

@@ -133,6 +133,39 @@ unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long 
     return value;
 }
 
+int ConfigTakePath(const char* name, long queryResult, unsigned long type, const unsigned char* data,
+                   unsigned long size, char* path, size_t pathSize, char* note, size_t noteSize)
+{
+    if (note != nullptr && noteSize > 0)
+        note[0] = '\0';
+    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+        return CONFIG_VALUE_MISSING;
+    if (queryResult == CONFIG_QUERY_MORE_DATA || (queryResult == CONFIG_QUERY_OK && size > pathSize)) {
+        Note(note, noteSize, "value \"%s\" holds %lu bytes, more than a file name", name, size);
+        return CONFIG_VALUE_BAD;
+    }
+    if (queryResult != CONFIG_QUERY_OK) {
+        Note(note, noteSize, "value \"%s\" could not be read (error %ld)", name, queryResult);
+        return CONFIG_VALUE_BAD;
+    }
+    if (type != CONFIG_TYPE_STRING) {
+        Note(note, noteSize, "value \"%s\" is of type %lu, not a string (REG_SZ)", name, type);
+        return CONFIG_VALUE_BAD;
+    }
+    size_t len = 0;
+    while (len < size && data[len] != '\0')
+        ++len;
+    if (len >= pathSize) {
+        Note(note, noteSize, "value \"%s\" has no end within %lu bytes", name, static_cast<unsigned long>(pathSize));
+        return CONFIG_VALUE_BAD;
+    }
+    if (len == 0)
+        return CONFIG_VALUE_MISSING;
+    memcpy(path, data, len);
+    path[len] = '\0';
+    return CONFIG_VALUE_TAKEN;
+}
+
 unsigned long ConfigTakeCount(const char* name, long queryResult, unsigned long type, unsigned long value,
                               unsigned long size, unsigned long fallback, unsigned long largest, char* note,
                               size_t noteSize)

@@ -51,6 +51,18 @@ constexpr unsigned long CONFIG_TYPE_DWORD = 4;             // REG_DWORD
 unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long type, unsigned long value,
                               unsigned long size, char* note, size_t noteSize);
 
+// The communication log: its file's name (REG_SZ; missing or empty: the log is off) and its cap
+// (REG_DWORD, kilobytes, as the caps above).
+constexpr char CONFIG_COMMLOG_VALUE[] = "CommLog";
+constexpr char CONFIG_COMMLOG_CAP_VALUE[] = "CommLogMaxKB";
+constexpr size_t CONFIG_PATH_SIZE = 260;  // MAX_PATH, its NUL included
+
+// Judges one query of a file-name value named name: the bytes it delivered into data (a buffer
+// of pathSize bytes) and the size it reported. A string that ends within the buffer is copied
+// into path (pathSize bytes); an empty one counts as missing. note as for ConfigTakeCapKB.
+int ConfigTakePath(const char* name, long queryResult, unsigned long type, const unsigned char* data,
+                   unsigned long size, char* path, size_t pathSize, char* note, size_t noteSize);
+
 // The held answers' bounds beside the address: REG_DWORD counts. A missing or unusable value
 // leaves the default; a value above the largest is cut to it; 0 holds nothing.
 constexpr char CONFIG_HELD_MAX_VALUE[] = "HeldMax";

@@ -202,6 +202,14 @@ file5=$(rt --mask 0x1F --count "$rounds")
 svc_stop
 trace_lines=$(wc -l <"$W/trace.log" 2>/dev/null || echo 0)
 
+# The communication log: one line per message and datagram, written on the loop's tick.
+echo "bench: service manager, communication log" >&2
+svc_start "-commlog=$(winpath "$W/comm.log")"
+comm1=$(rt --mask 0x01 --count "$rounds")
+comm5=$(rt --mask 0x1F --count "$rounds")
+svc_stop
+comm_lines=$(wc -l <"$W/comm.log" 2>/dev/null || echo 0)
+
 echo "bench: console, trace to the console" >&2
 con_start
 con1=$(rt --mask 0x01 --count "$rounds")
@@ -237,6 +245,8 @@ row "service manager, no trace, 5 applications (mask 0x1F, 5 responses)" "$svc5"
 row "service manager, no trace, one command in flight per application (mask 0x1F)" "$svcin"
 row "service manager, trace to a file, 1 application" "$file1"
 row "service manager, trace to a file, 5 applications" "$file5"
+row "service manager, communication log, 1 application" "$comm1"
+row "service manager, communication log, 5 applications" "$comm5"
 row "console (-debug), trace to the console, 1 application" "$con1"
 row "console (-debug), trace to the console, 5 applications" "$con5"
 row "console (-debug -logfile=NUL), 1 application" "$nul1"
@@ -252,6 +262,7 @@ echo "| bridge overhead, service manager, 5 applications: p50 / (pipe p50 + UDP 
 echo "| idle CPU of the service over ${idle_s} s (utime+stime) | $idle_pct% of one core ($idle_ms ms; its wineserver $idle_ws_ms ms) |"
 [ -n "$calls1" ] && echo "| system calls of the service per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${calls1% *} / ${calls5% *}, of them requests to the wineserver (write, writev) ${calls1#* } / ${calls5#* } |"
 echo "| trace to a file / no trace, p50, 1 / 5 applications | $(div "$(kv "$file1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$file5" p50_us)" "$(kv "$svc5" p50_us)") ($trace_lines trace lines) |"
+echo "| communication log / no log, p50, 1 / 5 applications | $(div "$(kv "$comm1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$comm5" p50_us)" "$(kv "$svc5" p50_us)") ($comm_lines lines) |"
 echo "| trace to the console / no trace, p50, 1 / 5 applications | $(div "$(kv "$con1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$con5" p50_us)" "$(kv "$svc5" p50_us)") |"
 echo "| bridge overhead, console -logfile=NUL, 1 / 5 applications | $(over "$nul1" "$pipe1") / $(over "$nul5" "$pipe5") |"
 echo "| messages/s, one command in flight per application / one command to mask 0x1F | $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$svc5" msgs_per_s)") |"

@@ -7,6 +7,7 @@
 
 #include "bridge_args.h"
 #include "capture.h"
+#include "commlog.h"
 #include "config.h"
 #include "console_keys.h"
 #include "debug.h"
@@ -175,6 +176,7 @@ void TimerWork(Bridge* b)
         TerminalTime(b->Terminals[i]);
     }
     DeliveryTimer(&b->Delivery, b->Server, b->Terminals, LoopClockMs());
+    CommLogFlush();
 }
 
 // Returns false when ESC ends the run.
@@ -280,6 +282,18 @@ int Serve(Bridge* b, HANDLE TermEvent)
     }
 }
 
+// The command line's file wins over the registry's; neither: the log stays off.
+void OpenCommLog(unsigned argc, char** argv)
+{
+    if (unsigned long kb = ReadConfigCapKB(CONFIG_COMMLOG_CAP_VALUE))
+        CommLogSetCap(kb * 1024);
+    static char stored[CONFIG_PATH_SIZE];
+    const char* name = CommLogNameFromArgs(argc, argv);
+    if (name == nullptr && ReadConfigPath(CONFIG_COMMLOG_VALUE, stored, sizeof stored))
+        name = stored;
+    CommLogOpen(name);
+}
+
 }  // namespace
 
 int CreateTerminals(const char* addr, int count, const AppEntry* table, Terminal** terms)
@@ -351,6 +365,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     b->Delivery.Ident = ident;
     ReportServiceStatus(SERVICE_RUNNING, 0, 0);
 
+    OpenCommLog(argc, argv);
     b->Packet.Cmd = ECHO;
     b->Packet.Len = 1;
     b->Packet.Data[0] = 0x00;
@@ -360,6 +375,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     result = Serve(b, TermEvent);
 
     CaptureClose();
+    CommLogClose();
     b->Delivery.Ident = nullptr;
     CloseIdent(ident);
 server:

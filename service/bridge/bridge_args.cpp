@@ -38,6 +38,18 @@ const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug)
     return consoleDebug ? "-" : nullptr;
 }
 
+const char* CommLogNameFromArgs(unsigned argc, char** argv)
+{
+    for (unsigned i = 0; argv != nullptr && i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg == nullptr || (arg[0] != '-' && arg[0] != '/'))
+            continue;
+        if (const char* name = MatchOptionPrefix(arg + 1, "commlog="))
+            return name;
+    }
+    return nullptr;
+}
+
 void OpenTraceFromArgs(unsigned argc, char** argv)
 {
     OpenTrace(TraceNameFromArgs(argc, argv, ConsoleDebug));

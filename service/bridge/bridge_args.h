@@ -14,5 +14,9 @@ const char* MatchOptionPrefix(const char* text, const char* prefix);
 // search); without one, "-" (standard error) in console debug mode and none otherwise.
 const char* TraceNameFromArgs(unsigned argc, char** argv, bool consoleDebug);
 
+// The communication log's file named by the first "-commlog=NAME" or "/commlog=NAME" argument,
+// or none.
+const char* CommLogNameFromArgs(unsigned argc, char** argv);
+
 // Installs the chosen trace and writes the run separator into it.
 void OpenTraceFromArgs(unsigned argc, char** argv);

@@ -64,9 +64,10 @@ int CaptureFormatName(char* out, size_t size, const char* dir, char separator, c
 // line without its text.
 int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data, const CaptureTime* now);
 
-// The platform's part (capture_win.cpp, capture_posix.cpp): the current time, the separator
-// between directory and file name, and the judgement of the directory: 0 when the service may
-// create files in it, 1 when it refuses it, with the reason in why (size bytes).
+// The current time, from the local clock that the communication log shares.
 void CaptureNow(CaptureTime* now);
+// The platform's part (capture_win.cpp, capture_posix.cpp): the separator between directory and
+// file name, and the judgement of the directory: 0 when the service may create files in it, 1
+// when it refuses it, with the reason in why (size bytes).
 extern const char CAPTURE_PATH_SEPARATOR;
 int CaptureFolderRefused(const char* dir, char* why, size_t size);

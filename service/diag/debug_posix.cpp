@@ -13,6 +13,7 @@
 
 #include "debug.h"
 #include "debug_os.h"
+#include "local_clock.h"
 
 namespace {
 pthread_mutex_t TraceLock = PTHREAD_MUTEX_INITIALIZER;
@@ -30,6 +31,18 @@ void DiagNowUtc(DiagTime* t)
     gmtime_r(&tv.tv_sec, &parts);
     *t = {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
           static_cast<int>(tv.tv_usec / 1000)};
+}
+
+void LocalClockNow(LocalClockTime* now)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local;
+    time_t sec = ts.tv_sec;
+    localtime_r(&sec, &local);
+    *now = {static_cast<int64_t>(ts.tv_sec), static_cast<int>(ts.tv_nsec / 1000000), local.tm_year + 1900,
+            local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+            static_cast<int>(local.tm_gmtoff / 60)};
 }
 
 unsigned long DiagProcessId() { return static_cast<unsigned long>(getpid()); }

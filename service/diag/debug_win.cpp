@@ -2,14 +2,65 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "debug.h"
 #include "debug_os.h"
+#include "local_clock.h"
 
 namespace {
 CRITICAL_SECTION TraceLock;
+
+// FILETIME counts 100-nanosecond ticks since 1601-01-01 00:00 UTC.
+constexpr ULONGLONG TICKS_PER_MS = 10000;
+constexpr ULONGLONG TICKS_PER_MINUTE = TICKS_PER_MS * 60000;
+constexpr ULONGLONG UNIX_EPOCH_MS = 11644473600000ULL;  // 1970-01-01 in milliseconds since 1601
+
+ULONGLONG TicksOf(const FILETIME& ft)
+{
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    return ticks.QuadPart;
 }
+
+FILETIME FileTimeOf(ULONGLONG ticks)
+{
+    ULARGE_INTEGER split;
+    split.QuadPart = ticks;
+    FILETIME ft;
+    ft.dwLowDateTime = split.LowPart;
+    ft.dwHighDateTime = split.HighPart;
+    return ft;
+}
+
+// The local zone's offset from UTC at the moment ft, in minutes: the zone's rule for that moment,
+// daylight saving time included.
+int ZoneOffsetAt(FILETIME ft)
+{
+    SYSTEMTIME utc, local;
+    FILETIME localFt;
+    if (FileTimeToSystemTime(&ft, &utc) && SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) &&
+        SystemTimeToFileTime(&local, &localFt)) {
+        LONGLONG diff = static_cast<LONGLONG>(TicksOf(localFt)) - static_cast<LONGLONG>(TicksOf(ft));
+        return static_cast<int>(diff / static_cast<LONGLONG>(TICKS_PER_MINUTE));
+    }
+    TIME_ZONE_INFORMATION zone;
+    DWORD which = GetTimeZoneInformation(&zone);
+    if (which == TIME_ZONE_ID_INVALID)
+        return 0;
+    return static_cast<int>(-(zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : zone.StandardBias)));
+}
+
+// Asking the zone for its rule takes tens of microseconds under Wine, and a zone's offset changes
+// only at a whole minute: the offset found for one UTC minute serves every call within it. A
+// caller that finds the cache busy on another thread asks the zone itself.
+std::atomic_flag ZoneBusy = ATOMIC_FLAG_INIT;
+ULONGLONG ZoneMinute = ~0ULL;  // the UTC minute of ZoneOffset, in FILETIME ticks / TICKS_PER_MINUTE
+int ZoneOffset = 0;
+
+}  // namespace
 
 void DiagLockCreate() { InitializeCriticalSection(&TraceLock); }
 void DiagLockEnter() { EnterCriticalSection(&TraceLock); }
@@ -20,6 +71,39 @@ void DiagNowUtc(DiagTime* t)
     SYSTEMTIME st;
     GetSystemTime(&st);
     *t = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+// Win32 calls rather than the runtime library's 64-bit time functions, which Windows 2000's
+// msvcrt.dll lacks.
+void LocalClockNow(LocalClockTime* now)
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    // Drop the sub-millisecond part first so that the local fields and Msec name the same moment.
+    ULONGLONG ticks = TicksOf(ft) / TICKS_PER_MS * TICKS_PER_MS;
+    ULONGLONG ms = ticks / TICKS_PER_MS - UNIX_EPOCH_MS;
+    ULONGLONG minute = ticks / TICKS_PER_MINUTE;
+    int offset = 0;
+    bool known = false;
+    if (!ZoneBusy.test_and_set(std::memory_order_acquire)) {
+        known = ZoneMinute == minute;
+        offset = ZoneOffset;
+        ZoneBusy.clear(std::memory_order_release);
+    }
+    if (!known) {
+        offset = ZoneOffsetAt(FileTimeOf(ticks));
+        if (!ZoneBusy.test_and_set(std::memory_order_acquire)) {
+            ZoneMinute = minute;
+            ZoneOffset = offset;
+            ZoneBusy.clear(std::memory_order_release);
+        }
+    }
+    SYSTEMTIME local;
+    FILETIME localFt = FileTimeOf(ticks + static_cast<ULONGLONG>(static_cast<LONGLONG>(offset)) * TICKS_PER_MINUTE);
+    if (!FileTimeToSystemTime(&localFt, &local))
+        GetLocalTime(&local);
+    *now = {static_cast<int64_t>(ms / 1000), static_cast<int>(ms % 1000), local.wYear, local.wMonth, local.wDay,
+            local.wHour, local.wMinute, local.wSecond, offset};
 }
 
 unsigned long DiagProcessId() { return GetCurrentProcessId(); }

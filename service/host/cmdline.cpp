@@ -133,6 +133,7 @@ int FormatUsage(char* buf, size_t size)
                     "%s -install          to install the service\n"
                     "%s -remove           to remove the service\n"
                     "%s -debug <params>   to run as a console app for debugging\n"
-                    "%s -log <file_name>  to log into (service or debug)\n",
-                    ServiceName, ServiceName, ServiceName, ServiceName);
+                    "%s -log <file_name>  to log into (service or debug)\n"
+                    "%s -commlog=<file_name> to log every message and datagram into (support only)\n",
+                    ServiceName, ServiceName, ServiceName, ServiceName, ServiceName);
 }

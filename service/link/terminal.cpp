@@ -8,6 +8,7 @@
 
 #include "addr_rule.h"
 #include "byte_order.h"
+#include "commlog.h"
 #include "debug.h"
 #include "link_socket.h"
 #include "link_wrap.h"
@@ -311,6 +312,7 @@ int TerminalSendFrame(Terminal* t, int sync)
     f[1] = t->SendSeq;
     TraceMessage("'%s': Sending (0x%02x,0x%02x) 0x%02x%02x:  data of len %d\n", t->Name, f[0], f[1], f[4], f[5],
                  static_cast<int>(t->CurLen));
+    CommLogDatagram(COMM_TO_TERMINAL, t->Name, f, t->CurLen);
     return LinkSocketSend(t->Socket, f, t->CurLen);
 }
 
@@ -320,6 +322,7 @@ int TerminalSendLink(Terminal* t, uint8_t flags, uint8_t seq)
         return 0;
     uint8_t frame[2] = {static_cast<uint8_t>(flags | FLAG_HOST), seq};
     TraceMessage("'%s': Sending link 0x%02x,0x%02x\n", t->Name, frame[0], frame[1]);
+    CommLogDatagram(COMM_TO_TERMINAL, t->Name, frame, sizeof frame);
     return LinkSocketSend(t->Socket, frame, sizeof frame);
 }
 
@@ -344,6 +347,8 @@ int TerminalRecv(Terminal* t, TermPacket* pkt)
     for (int failures = 0;; ++failures) {
         long error = 0;
         int size = LinkSocketRecvChecked(t->Socket, datagram, sizeof datagram, &error);
+        if (size > 0)
+            CommLogDatagram(COMM_FROM_TERMINAL, t->Name, datagram, static_cast<size_t>(size));
         if (size >= 0)
             return size == 0 ? TERMINAL_RECV_NOTHING : TerminalRecvDatagram(t, datagram, size, pkt);
         if (size == LINK_RECV_NONE)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "link_frame.h"
 #include "term_packet.h"
 
 #ifdef _WIN32
@@ -25,12 +26,6 @@ constexpr int SLOT_LIMIT = SLOT_COUNT - 1;
 constexpr uint32_t RETRY_INTERVAL_MS = 750;
 // Retransmissions by timer before a frame is abandoned.
 constexpr int RETRY_LIMIT = 3;
-
-// Bits of a frame's first byte; bits 4 to 7 are sent as 0 and ignored on receipt.
-constexpr uint8_t FLAG_SYNC = 0x01;  // data frame: take its number as expected; NAK: resend with SYNC
-constexpr uint8_t FLAG_NAK = 0x02;
-constexpr uint8_t FLAG_ACK = 0x04;
-constexpr uint8_t FLAG_HOST = 0x08;  // set in every frame the service sends
 
 // Wall-clock time: seconds since 1970-01-01 UTC and microseconds (a multiple of 1000).
 struct TimeStamp {

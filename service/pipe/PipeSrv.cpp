@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "commlog.h"
 #include "debug.h"
 #include "sec_attr.h"
 
@@ -358,6 +359,7 @@ int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size)
     uint32_t n = size < srv->Transferred ? size : srv->Transferred;
     if (n > 0)
         memcpy(dest, srv->Buffer, n);
+    CommLogPipe(COMM_FROM_CLIENT, srv->Buffer, srv->Transferred);
     if (n < srv->Transferred)
         TraceMessage("PipeSrvRead: message of %lu bytes cut to %u\n", srv->Transferred, n);
     if (PipeStart(srv))
@@ -390,6 +392,7 @@ int PipeWrite(PipeServer* srv, const void* msg, uint32_t len)
     srv->OutLen[(srv->OutFirst + srv->OutCount) % PIPE_OUT_QUEUE_MESSAGES] = len;
     ++srv->OutCount;
     srv->OutBytes += len;
+    CommLogPipe(COMM_TO_CLIENT, static_cast<const uint8_t*>(msg), len);
     return WriteQueued(srv) ? static_cast<int>(len) : -1;
 }
 

@@ -75,4 +75,29 @@ TEST(TraceNameFromArgs, LogWithTheNameAsTheNextArgument)
     }
 }
 
+TEST(CommLogNameFromArgs, FirstNonEmptyOptionAfterDashOrSlash)
+{
+    const struct {
+        std::vector<std::string> Args;
+        const char* Name;  // nullptr: none chosen
+    } cases[] = {
+        {{"DulvexSrv.exe", "-debug", "-commlog=c:\\comm.log"}, "c:\\comm.log"},
+        {{"DulvexSrv.exe", "/COMMLOG=a.log", "-commlog=b.log"}, "a.log"},
+        {{"DulvexSrv.exe", "-commlog=", "-commlog=b.log"}, "b.log"},
+        {{"DulvexSrv.exe", "commlog=a.log", "-commlog", "b.log", "-logfile=t.log"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> copy = c.Args;
+        std::vector<char*> argv;
+        for (std::string& a : copy)
+            argv.push_back(&a[0]);
+        const char* got = CommLogNameFromArgs(static_cast<unsigned>(argv.size()), argv.data());
+        if (c.Name == nullptr)
+            EXPECT_EQ(nullptr, got) << c.Args[1];
+        else
+            EXPECT_STREQ(c.Name, got) << c.Args[1];
+    }
+    EXPECT_EQ(nullptr, CommLogNameFromArgs(0, nullptr));
+}
+
 }  // namespace

@@ -163,6 +163,40 @@ TEST(ConfigValue, LogCapsInKilobytes)
     }
 }
 
+TEST(ConfigValue, CommLogFileName)
+{
+    const struct {
+        long Result;
+        unsigned long Type;
+        std::string Data;
+        int Verdict;
+        const char* Path;
+        const char* Note;
+    } cases[] = {
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, std::string("c:\\x.log\0", 9), CONFIG_VALUE_TAKEN, "c:\\x.log", ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "c:\\nonul", CONFIG_VALUE_TAKEN, "c:\\nonul", ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, std::string("\0", 1), CONFIG_VALUE_MISSING, "", ""},
+        {CONFIG_QUERY_NOT_FOUND, 0, "", CONFIG_VALUE_MISSING, "", ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, "abcd", CONFIG_VALUE_BAD, "",
+         "value \"CommLog\" is of type 4, not a string (REG_SZ)"},
+        {CONFIG_QUERY_MORE_DATA, CONFIG_TYPE_STRING, "", CONFIG_VALUE_BAD, "",
+         "value \"CommLog\" holds 0 bytes, more than a file name"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, "0123456789ab", CONFIG_VALUE_BAD, "",
+         "value \"CommLog\" has no end within 12 bytes"},
+        {5, 0, "", CONFIG_VALUE_BAD, "", "value \"CommLog\" could not be read (error 5)"},
+    };
+    for (const auto& c : cases) {
+        char path[12] = "";
+        char note[CONFIG_NOTE_SIZE];
+        const auto* data = reinterpret_cast<const unsigned char*>(c.Data.data());
+        EXPECT_EQ(c.Verdict, ConfigTakePath("CommLog", c.Result, c.Type, data, static_cast<unsigned long>(c.Data.size()),
+                                            path, sizeof path, note, sizeof note))
+            << c.Note;
+        EXPECT_STREQ(c.Path, path);
+        EXPECT_STREQ(c.Note, note);
+    }
+}
+
 TEST(ConfigValue, HeldAnswerCounts)
 {
     const struct {

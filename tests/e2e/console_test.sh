@@ -2,14 +2,23 @@
 # DulvexSrv.exe -debug against termsim in the terminal's namespace, with dulvex-client.exe as the
 # pipe client: the start-up echo, a packet to two applications and their responses, an echo
 # request from Fleet answered by the service, capture records, a second copy refused, Ctrl+C
-# and ESC; the keys A, P and C, and Ctrl+Break.
+# and ESC; the keys A, P and C, and Ctrl+Break. The communication log of the first two runs:
+# chosen by the option, then by the registry.
 source "$(dirname "$0")/lib.sh"
 e2e_require
 e2e_configure 198.18.0.2
 
-# ---- Phase 1: termsim answers every command; the service starts against it.
+# ---- Phase 1: termsim answers every command; the service starts against it, its communication
+# log named by the option and by the registry (the option wins), capped at 2 KB.
+KEY='HKLM\Software\Varnok\PaymentTermService'
+COMM=$E2E_WORK/comm.log
+REGCOMM=$E2E_WORK/comm-reg.log
+comm_values_off() { wine_quiet reg delete "$KEY" /v CommLog /f; wine_quiet reg delete "$KEY" /v CommLogMaxKB /f; }
+trap 'comm_values_off; e2e_cleanup' EXIT
+wine_quiet reg add "$KEY" /v CommLog /t REG_SZ /d "$(winpath "$REGCOMM")" /f
+wine_quiet reg add "$KEY" /v CommLogMaxKB /t REG_DWORD /d 2 /f
 e2e_termsim --reply=all
-e2e_console_start || exit 1
+e2e_console_start "'-commlog=$(winpath "$COMM")'" || exit 1
 sleep 1
 # The echo request as a frame: host flag, number 0, length 3, command 0x0000, data 0x00.
 for app in Master MBCA Maint Fleet Petro; do
@@ -25,6 +34,20 @@ rc=$?
 [ $rc -eq 0 ] && pass "client send exits 0" || fail "client send exit code $rc"
 expect_grep "$E2E_WORK/send.out" "mask=0x01 cmd=0x9234 status=0x0000 len=2 data=4142" "Master's response reaches the client"
 expect_grep "$E2E_WORK/send.out" "mask=0x02 cmd=0x9234 status=0x0000 len=2 data=4142" "MBCA's response reaches the client"
+# The round trip in the communication log, which is written on the loop's 100 ms tick; at a 2 KB
+# cap its lines may have just rolled over into comm.log.1.
+sleep 0.5
+cat "$COMM.1" "$COMM" 2>/dev/null | tr -d '\r' >"$E2E_WORK/comm-trip.txt"
+stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} [+-][0-9]{2}:[0-9]{2}'
+for line in "client->svc mask=0x03 Master\|MBCA cmd=0x1234 status=- len=2 data=4142" \
+        "svc->term Master data flags=HOST seq=0x[0-9a-f]{2} cmd=0x1234 status=- len=2 data=4142" \
+        "term->svc Master ack flags=ACK seq=0x[0-9a-f]{2}" \
+        "term->svc MBCA data flags=[A-Z|-]+ seq=0x[0-9a-f]{2} cmd=0x9234 status=0x0000 len=2 data=4142" \
+        "svc->term MBCA ack flags=HOST\|ACK seq=0x[0-9a-f]{2}" \
+        "svc->client mask=0x02 MBCA cmd=0x9234 status=0x0000 len=2 data=4142"; do
+    grep -qE "$stamp $line\$" "$E2E_WORK/comm-trip.txt" && pass "communication log: $line" ||
+        fail "communication log: no '$line'"
+done
 if grep -A2 'Got packet: App=03, Cmd=1234,Len=2' "$E2E_WORK/trace.log" | tr '\t' ' ' | tr '\n' '|' |
         grep -q 'use app 0 -> 1| *\[.*use app 1 -> 1'; then
     pass "mask 0x03 goes to Master, then MBCA"
@@ -56,6 +79,11 @@ rc=$(e2e_console_stop)
 [ "$rc" = "0" ] && pass "Ctrl+C ends console mode with exit code 0" || fail "Ctrl+C exit code: $rc"
 expect_grep "$E2E_WORK/trace.log" "Got EVENT to stop" "the stop event ends the loop"
 expect_grep "$E2E_WORK/trace.log" "Done -> 0" "orderly end"
+[ -s "$COMM.1" ] && [ "$(stat -c %s "$COMM")" -lt 2400 ] && pass "the communication log rolled over at its cap" ||
+    fail "communication log rollover: $(ls -l "$E2E_WORK"/comm*)"
+expect_grep "$E2E_WORK/trace.log" "CommLog: $(winpath "$COMM") reached" "the trace names the rollover"
+[ ! -e "$REGCOMM" ] && pass "the option's communication log wins over the registry's" ||
+    fail "the registry's communication log was written beside the option's"
 expect_grep "$E2E_WORK/console.out" "Stopping DulvexService." "Ctrl+C is announced"
 
 capture=$(ls "$WINEPREFIX"/drive_c/VarnokPaymentTerminalServiceDebug/*.log 2>/dev/null | head -1)
@@ -72,6 +100,7 @@ e2e_termsim_stop
 # unreachable); termsim comes later. A listening client sees Fleet's echo request answered.
 mv "$E2E_WORK/trace.log" "$E2E_WORK/trace1.log"
 e2e_console_start || exit 1
+comm_values_off
 client listen --count 1 --timeout 20000 >"$E2E_WORK/listen.out" &
 listener=$!
 sleep 1.5
@@ -96,6 +125,9 @@ for i in $(seq 1 100); do [ -s "$E2E_WORK/srv.rc" ] && break; sleep 0.1; done
 e2e_termsim_stop
 # termsim saw the echo response on Fleet's port alone.
 expect_grep "$E2E_WORK/termsim.out" "app=Fleet" "termsim summary"
+cat "$REGCOMM.1" "$REGCOMM" 2>/dev/null | tr -d '\r' >"$E2E_WORK/comm-reg.txt"
+expect_grep "$E2E_WORK/comm-reg.txt" "svc->client mask=0x08 Fleet cmd=0x8000 status=0x0000" \
+    "without the option, the registry's communication log is written"
 
 # ---- Phase 3: the console's own keys, output on the screen: A and P send ACTIVATE and
 # PASSIVATE to every application, C clears the screen, Ctrl+Break ends the run as Ctrl+C does.

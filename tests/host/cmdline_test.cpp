@@ -243,7 +243,8 @@ TEST(Banner, UsageNamesTheService)
     EXPECT_STREQ("DulvexService -install          to install the service\n"
                  "DulvexService -remove           to remove the service\n"
                  "DulvexService -debug <params>   to run as a console app for debugging\n"
-                 "DulvexService -log <file_name>  to log into (service or debug)\n",
+                 "DulvexService -log <file_name>  to log into (service or debug)\n"
+                 "DulvexService -commlog=<file_name> to log every message and datagram into (support only)\n",
                  buf);
 }
 

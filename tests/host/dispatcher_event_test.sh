@@ -13,11 +13,12 @@ WINEDEBUG=warn+eventlog,fixme+advapi $DULVEX_WINE "$fake" </dev/null >"$work/out
 check_cmd "exit code 1" test $? -eq 1
 tr -d '\r' <"$work/out" >"$work/out.lf"
 check_cmd "banner first" grep -qx 'Platform:  Windows NT (AMD64)' <(head -n 1 "$work/out.lf")
-check_cmd "usage and dispatcher lines last" diff <(tail -n 7 "$work/out.lf") <(printf '%s\n' \
+check_cmd "usage and dispatcher lines last" diff <(tail -n 8 "$work/out.lf") <(printf '%s\n' \
     "DulvexService -install          to install the service" \
     "DulvexService -remove           to remove the service" \
     "DulvexService -debug <params>   to run as a console app for debugging" \
     "DulvexService -log <file_name>  to log into (service or debug)" \
+    "DulvexService -commlog=<file_name> to log every message and datagram into (support only)" \
     "" \
     "StartServiceCtrlDispatcher being called." \
     "This may take several seconds.  Please wait.")

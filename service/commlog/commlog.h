@@ -1,0 +1,67 @@
+// The communication log: one line per message on the client pipe and per datagram on the links,
+// in both directions, with local time and its distance from UTC, the application's name, the
+// decoded header and every byte in hex. Opt-in, for support sessions: payment data passes
+// through it.
+//
+// Lines are built in memory and go to a buffered file; the buffer is written on the bridge's
+// 100 ms tick and at close, so a crash may lose the last tenth of a second. Off, each place that
+// logs costs one test of CommLogOn.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "local_clock.h"
+
+enum CommDirection {
+    COMM_FROM_CLIENT = 0,    // "client->svc": a pipe message the service read
+    COMM_TO_CLIENT = 1,      // "svc->client": a pipe message the service queued for the client
+    COMM_TO_TERMINAL = 2,    // "svc->term": a datagram the service sent
+    COMM_FROM_TERMINAL = 3,  // "term->svc": a datagram the service received
+};
+
+// The log rolls over once a line ends with the file at or past this many bytes: it becomes
+// NAME.1 (replacing an older one) and NAME starts anew, as the trace does.
+constexpr unsigned long COMMLOG_CAP_DEFAULT = 10UL * 1024 * 1024;
+
+// Room for the line of any message up to COMMLOG_WHOLE_BYTES long; a longer one is cut, and the
+// line says so.
+constexpr size_t COMMLOG_WHOLE_BYTES = 1024;
+constexpr size_t COMMLOG_LINE_SIZE = 320 + 4 * COMMLOG_WHOLE_BYTES;
+// A smaller buffer than this is refused by the formatters.
+constexpr size_t COMMLOG_LINE_MIN = 160;
+
+extern bool CommLogOn;
+
+// Opens name for appending and turns the log on; a name that cannot be opened leaves it off with
+// a warning. 1: on; 0: off. A second open replaces the first file.
+int CommLogOpen(const char* name);
+// Sets the cap of the file in bytes; 0 leaves it without one.
+void CommLogSetCap(unsigned long bytes);
+// Writes what the buffer holds to the file.
+void CommLogFlush();
+// Writes the buffer and closes the file; the log is off afterwards.
+void CommLogClose();
+
+void CommLogPipeLine(int direction, const uint8_t* msg, size_t len);
+void CommLogDatagramLine(int direction, const char* app, const uint8_t* datagram, size_t len);
+
+// What the pipe server and the links call for every message and datagram that passes.
+inline void CommLogPipe(int direction, const uint8_t* msg, size_t len)
+{
+    if (CommLogOn)
+        CommLogPipeLine(direction, msg, len);
+}
+inline void CommLogDatagram(int direction, const char* app, const uint8_t* datagram, size_t len)
+{
+    if (CommLogOn)
+        CommLogDatagramLine(direction, app, datagram, len);
+}
+
+// The line for one pipe message of len bytes at msg (nothing past it is read), or one datagram of
+// the application app, at now, ending in "\n", into out (size bytes, NUL-terminated). Returns
+// the line's length, or -1 when size is below COMMLOG_LINE_MIN.
+int CommLogFormatPipe(char* out, size_t size, const LocalClockTime* now, int direction, const uint8_t* msg,
+                      size_t len);
+int CommLogFormatDatagram(char* out, size_t size, const LocalClockTime* now, int direction, const char* app,
+                          const uint8_t* datagram, size_t len);
