@@ -40,7 +40,7 @@ done
 
 [ -d "$W64" ] || cmake --preset win64 -B "$W64" >/dev/null
 [ -d "$NAT" ] || cmake --preset native -B "$NAT" >/dev/null
-cmake --build "$W64" -j2 --target DulvexSrv dulvex-client roundtrip pipe_echo udp_rtt relay >/dev/null || { echo "bench: win64 build failed"; exit 1; }
+cmake --build "$W64" -j2 --target DulvexSrv dulvex-client roundtrip pipe_echo udp_rtt relay idle_floor >/dev/null || { echo "bench: win64 build failed"; exit 1; }
 cmake --build "$NAT" -j2 --target termsim udp_echo codec_alloc link_bench >/dev/null || { echo "bench: native build failed"; exit 1; }
 
 export DULVEX_BUILD=$W64 DULVEX_SOURCE=$SOURCE WINEPREFIX=$W64/wineprefix
@@ -56,11 +56,12 @@ e2e_configure 198.18.0.2
 W=$E2E_WORK
 ECHO_PIPE='\\.\pipe\varnok\DulvexBenchEcho'
 PIPE_ECHO_PID= UDP_ECHO_PID= TERMSIM_PID= SRV_SESSION=dulvex-bench-$$
-RELAY_PID=
+RELAY_PID= IDLE_FLOOR_PID=
 bench_cleanup() {
     tmux kill-session -t "$SRV_SESSION" 2>/dev/null
     [ -n "$PIPE_ECHO_PID" ] && kill "$PIPE_ECHO_PID" 2>/dev/null
     [ -n "$RELAY_PID" ] && kill "$RELAY_PID" 2>/dev/null
+    [ -n "$IDLE_FLOOR_PID" ] && kill "$IDLE_FLOOR_PID" 2>/dev/null
     [ -n "$UDP_ECHO_PID" ] && kill "$UDP_ECHO_PID" 2>/dev/null
     [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null
     wait 2>/dev/null
@@ -196,9 +197,23 @@ pid=$(service_pid) || { echo "bench: no service process"; exit 1; }
 echo "bench: service pid $pid ($(cat /proc/$pid/comm)), idle ${idle_s}s" >&2
 mem_start=$(mem_kb "$pid")
 ws=$(pgrep -x wineserver | while read -r p; do { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
-c0=$(run_ns "$pid"); s0=$([ -n "$ws" ] && run_ns "$ws" || echo 0); t0=$(date +%s.%N)
+# Beside it, over the same window, the idle floor: a Wine thread that only wakes every 100 ms.
+$DULVEX_WINE "$W64/bench/idle_floor.exe" </dev/null >"$W/idle_floor.out" 2>&1 &
+IDLE_FLOOR_PID=$!
+for _ in $(seq 50); do grep -q '^ready' "$W/idle_floor.out" 2>/dev/null && break; sleep 0.2; done
+fpid=$(pgrep -f 'idle_floor.exe' | while read -r p; do
+    case "$(cat /proc/$p/comm 2>/dev/null)" in idle_floor*) ;; *) continue ;; esac
+    { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+c0=$(run_ns "$pid"); s0=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f0=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
+t0=$(date +%s.%N)
 sleep "$idle_s"
-c1=$(run_ns "$pid"); s1=$([ -n "$ws" ] && run_ns "$ws" || echo 0); t1=$(date +%s.%N)
+c1=$(run_ns "$pid"); s1=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f1=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
+t1=$(date +%s.%N)
+kill "$IDLE_FLOOR_PID" 2>/dev/null
+wait "$IDLE_FLOOR_PID" 2>/dev/null
+IDLE_FLOOR_PID=
+idle_floor_pct=$(awk -v a="$f0" -v b="$f1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
+idle_floor_us=$(awk -v a="$f0" -v b="$f1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
 idle_us=$(awk -v a="$c0" -v b="$c1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
 idle_pct=$(awk -v a="$c0" -v b="$c1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
 idle_ws_us=$(awk -v a="$s0" -v b="$s1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
@@ -291,7 +306,8 @@ echo "| bridge overhead, service manager, 5 applications: p50 / (pipe p50 + UDP 
 echo "| bridge / minimal relay, service manager, p50, 1 / 5 applications | $(div "$(kv "$svc1" p50_us)" "$(kv "$relay1" p50_us)") / $(div "$(kv "$svc5" p50_us)" "$(kv "$relay5" p50_us)") (p99: $(div "$(kv "$svc1" p99_us)" "$(kv "$relay1" p99_us)") / $(div "$(kv "$svc5" p99_us)" "$(kv "$relay5" p99_us)")) |"
 echo "| minimal relay / floor (pipe p50 + UDP p50), 1 / 5 applications | $(over "$relay1" "$pipe1") / $(over "$relay5" "$pipe5") |"
 echo "| idle CPU: the service's threads over ${idle_s} s (schedstat run time) | $idle_pct% of one core ($idle_us us) |"
-echo "| idle CPU: the prefix's wineserver over the same ${idle_s} s, for every process of the prefix (the service manager and Wine's own services too) | $idle_ws_pct% of one core ($idle_ws_us us) |"
+echo "| idle floor: a Wine thread that only wakes every 100 ms (bench/idle_floor.c), the same ${idle_s} s | $idle_floor_pct% of one core ($idle_floor_us us) |"
+echo "| idle CPU: the prefix's wineserver over the same ${idle_s} s, for every process of the prefix (the service manager, Wine's own services and the idle floor too) | $idle_ws_pct% of one core ($idle_ws_us us) |"
 [ -n "$relay_calls1" ] && echo "| system calls of the minimal relay per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${relay_calls1% *} / ${relay_calls5% *}, of them requests to the wineserver (write, writev) ${relay_calls1#* } / ${relay_calls5#* } |"
 [ -n "$calls1" ] && echo "| system calls of the service per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${calls1% *} / ${calls5% *}, of them requests to the wineserver (write, writev) ${calls1#* } / ${calls5#* } |"
 echo "| trace to a file / no trace, p50, 1 / 5 applications | $(div "$(kv "$file1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$file5" p50_us)" "$(kv "$svc5" p50_us)") ($trace_lines trace lines) |"
