@@ -18,6 +18,7 @@
 #include "PipeSrv.h"
 #include "status.h"
 #include "terminal.h"
+#include "wait_order.h"
 
 namespace {
 
@@ -25,14 +26,8 @@ constexpr char PIPE_NAME[] = "\\\\.\\pipe\\varnok\\Dulvex";
 constexpr int32_t PIPE_BUFFER_SIZE = 600;
 constexpr uint32_t TIMER_INTERVAL_MS = 100;
 constexpr size_t CLIENT_BUFFER_SIZE = 2048;
-constexpr DWORD WAIT_STOP = 0;
-constexpr DWORD WAIT_PIPE = 1;
-constexpr DWORD WAIT_PIPE_WRITE = 2;
-constexpr DWORD FIRST_TERMINAL_SLOT = 3;
-constexpr DWORD WAIT_COUNT = FIRST_TERMINAL_SLOT + APP_COUNT;
-constexpr int PIPE_REPEAT_LIMIT = 4;  // client messages taken in a row, after the first, before the links
 constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
-constexpr int PASS_LIMIT = WAIT_COUNT;  // wakes served before a console's trace and keys
+constexpr int PASS_LIMIT = static_cast<int>(WAIT_COUNT);  // wakes served before a console's trace and keys
 
 struct Bridge {
     Terminal* Terminals[APP_COUNT];
@@ -214,63 +209,6 @@ void ServeSlot(Bridge* b, DWORD slot)
         LinkReady(b, static_cast<int>(slot - FIRST_TERMINAL_SLOT));
 }
 
-// The order of the handles in the next wait, which reports the lowest signalled one only. Every
-// look at a handle is a request to the Wine server, so the handles are not looked at again
-// after each one served: the order itself keeps the service fair. The links come round from
-// the one after the link served last, so that a busy link cannot keep another waiting for
-// more than one turn and the five links' answers are taken in one round. The pipe comes before
-// the links: a client read that completes at once signals the pipe again at once, and it is
-// served before any link writes to that client (a client that wrote and left would otherwise
-// lose its last message, discarded with the connection when the write finds the client gone).
-// After PIPE_REPEAT_LIMIT more client messages in a row the pipe goes after the links for as
-// many turns as there are links (fewer when nothing else is ready), so that a flooding client
-// cannot starve them, nor a flooding link the client.
-struct WaitOrder {
-    HANDLE Handles[WAIT_COUNT];
-    DWORD Slots[WAIT_COUNT];
-    int NextLink;   // the link that comes first
-    int PipeRun;    // client messages served in a row with the pipe first
-    int LinkRun;    // links served since the pipe went last
-    bool PipeLast;
-};
-
-void AddWait(WaitOrder* w, const HANDLE* bySlot, DWORD* n, DWORD slot)
-{
-    w->Slots[*n] = slot;
-    w->Handles[*n] = bySlot[slot];
-    ++*n;
-}
-
-void OrderWaits(WaitOrder* w, const HANDLE* bySlot)
-{
-    DWORD n = 0;
-    AddWait(w, bySlot, &n, WAIT_STOP);
-    if (!w->PipeLast)
-        AddWait(w, bySlot, &n, WAIT_PIPE);
-    AddWait(w, bySlot, &n, WAIT_PIPE_WRITE);
-    for (int i = 0; i < APP_COUNT; ++i)
-        AddWait(w, bySlot, &n, FIRST_TERMINAL_SLOT + static_cast<DWORD>((w->NextLink + i) % APP_COUNT));
-    if (w->PipeLast)
-        AddWait(w, bySlot, &n, WAIT_PIPE);
-}
-
-void NoteServed(WaitOrder* w, DWORD slot)
-{
-    if (slot == WAIT_PIPE) {
-        // Served from the end only when nothing else was ready: the links' turn is over.
-        w->PipeRun = w->PipeLast ? 1 : w->PipeRun + 1;
-        w->PipeLast = w->PipeRun > PIPE_REPEAT_LIMIT;
-        w->LinkRun = 0;
-        return;
-    }
-    if (slot < FIRST_TERMINAL_SLOT)
-        return;
-    w->PipeRun = 0;
-    w->NextLink = static_cast<int>(slot - FIRST_TERMINAL_SLOT + 1) % APP_COUNT;
-    if (w->PipeLast && ++w->LinkRun >= APP_COUNT)
-        w->PipeLast = false;
-}
-
 // Serves until the stop event, ESC or a failed wait; returns the result code.
 int Serve(Bridge* b, HANDLE TermEvent)
 {
@@ -284,19 +222,22 @@ int Serve(Bridge* b, HANDLE TermEvent)
         b->FailuresSeen[i] = b->Terminals[i]->RecvFailures;
     }
     WaitOrder order = {};
+    HANDLE waits[WAIT_COUNT];
 
     // The pipe check and every retransmission run once 100 ms have passed since they last ran,
     // however busy the other handles keep the loop: a link whose frame was lost must be served
-    // even while another application or the client floods the wait.
-    // In a console, each write of the trace and each look for keys costs milliseconds under
+    // even while another application or the client floods the wait (see wait_order.h for the
+    // order that keeps the handles fair). In a console, each write of the trace and each look for keys costs milliseconds under
     // Wine: the wakes that find a handle ready at once make one pass (PASS_LIMIT at most),
     // and the held trace lines and the keys wait for the pass's end.
     int passServed = 0;
     uint32_t lastTimer = LoopClockMs();
     for (;;) {
-        OrderWaits(&order, bySlot);
+        OrderWaits(&order);
+        for (DWORD i = 0; i < WAIT_COUNT; ++i)
+            waits[i] = bySlot[order.Slots[i]];
         DWORD timeout = PeriodLeftMs(lastTimer, LoopClockMs(), TIMER_INTERVAL_MS);
-        DWORD r = WaitForMultipleObjects(WAIT_COUNT, order.Handles, FALSE, passServed > 0 ? 0 : timeout);
+        DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, passServed > 0 ? 0 : timeout);
         if (passServed > 0 && (r == WAIT_TIMEOUT || passServed >= PASS_LIMIT)) {
             passServed = 0;
             TraceHold(false);
