@@ -140,14 +140,17 @@ RELAY_PID=$!
 for _ in $(seq 50); do grep -q '^ready' "$W/relay.out" 2>/dev/null && break; sleep 0.2; done
 relay1=$(rt --pipe "$RELAY_PIPE" --mask 0x01 --count "$rounds")
 relay5=$(rt --pipe "$RELAY_PIPE" --mask 0x1F --count "$rounds")
-if [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
-    rpid=$(pgrep -f 'relay.exe' | while read -r p; do
-        case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
-        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
-    [ -n "$rpid" ] && relay_calls1=$(relay_count "$rpid" 0x01) && relay_calls5=$(relay_count "$rpid" 0x1F)
+# The Windows process itself (its ports are the service's, so it must be gone before the service).
+rpid=$(pgrep -f 'relay.exe' | while read -r p; do
+    case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
+    { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
+    relay_calls1=$(relay_count "$rpid" 0x01)
+    relay_calls5=$(relay_count "$rpid" 0x1F)
 fi
-kill "$RELAY_PID" 2>/dev/null
+kill "$RELAY_PID" $rpid 2>/dev/null
 wait "$RELAY_PID" 2>/dev/null
+for _ in $(seq 50); do [ -n "$rpid" ] && [ -d "/proc/$rpid" ] || break; sleep 0.1; done
 RELAY_PID=
 
 # The service as users run it: registered, started and stopped by the service manager. Wine's
@@ -209,7 +212,7 @@ t0=$(date +%s.%N)
 sleep "$idle_s"
 c1=$(run_ns "$pid"); s1=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f1=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
 t1=$(date +%s.%N)
-kill "$IDLE_FLOOR_PID" 2>/dev/null
+kill "$IDLE_FLOOR_PID" $fpid 2>/dev/null
 wait "$IDLE_FLOOR_PID" 2>/dev/null
 IDLE_FLOOR_PID=
 idle_floor_pct=$(awk -v a="$f0" -v b="$f1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
