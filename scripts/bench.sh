@@ -199,7 +199,7 @@ svc_start
 pid=$(service_pid) || { echo "bench: no service process"; exit 1; }
 echo "bench: service pid $pid ($(cat /proc/$pid/comm)), idle ${idle_s}s" >&2
 mem_start=$(mem_kb "$pid")
-ws=$(pgrep -x wineserver | while read -r p; do { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+ws=$(pgrep -x 'wineserver|wineserver64' | while read -r p; do { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
 # Beside it, over the same window, the idle floor: a Wine thread that only wakes every 100 ms.
 $DULVEX_WINE "$W64/bench/idle_floor.exe" </dev/null >"$W/idle_floor.out" 2>&1 &
 IDLE_FLOOR_PID=$!
