@@ -7,12 +7,14 @@
 #   service manager without a trace (what users run, the headline), the same with a trace file,
 #   and in a console (-debug) tracing to the console and to the null device; beside the floor
 #   without the bridge: a pipe echo server under Wine with the same client loop, plus UDP echoes
-#   from a Wine process to a native peer in the same namespace;
-#   messages/s with one command in flight per application; idle CPU of the service's process;
+#   from a Wine process to a native peer in the same namespace, and a minimal relay under Wine
+#   (bench/relay.c: the pipe, the link's frames and acknowledgements, nothing else) with the
+#   same client and termsim, the floor of any bridge under Wine;
+#   messages/s with one command in flight per application; idle CPU of the service's threads;
 #   its memory after start and after 100,000 messages; heap allocations per message of the wire
 #   format and the link (native counters).
-#   with --calls N: the system calls of the service's process per round trip (strace -c -f over
-#   N round trips, 1 and 5 applications), Wine server requests among them.
+#   with --calls N: the system calls of the service's process and of the minimal relay per round
+#   trip (strace -c -f over N round trips, 1 and 5 applications), Wine server requests among them.
 # Needs root (namespace). Options: --rounds N (default 5000), --quick (fewer rounds, 10 s idle),
 # --calls N (default 0: not counted).
 # Builds what it needs in build/rel-win64 and build/rel-native.
@@ -38,7 +40,7 @@ done
 
 [ -d "$W64" ] || cmake --preset win64 -B "$W64" >/dev/null
 [ -d "$NAT" ] || cmake --preset native -B "$NAT" >/dev/null
-cmake --build "$W64" -j2 --target DulvexSrv dulvex-client roundtrip pipe_echo udp_rtt >/dev/null || { echo "bench: win64 build failed"; exit 1; }
+cmake --build "$W64" -j2 --target DulvexSrv dulvex-client roundtrip pipe_echo udp_rtt relay idle_floor >/dev/null || { echo "bench: win64 build failed"; exit 1; }
 cmake --build "$NAT" -j2 --target termsim udp_echo codec_alloc link_bench >/dev/null || { echo "bench: native build failed"; exit 1; }
 
 export DULVEX_BUILD=$W64 DULVEX_SOURCE=$SOURCE WINEPREFIX=$W64/wineprefix
@@ -54,9 +56,12 @@ e2e_configure 198.18.0.2
 W=$E2E_WORK
 ECHO_PIPE='\\.\pipe\varnok\DulvexBenchEcho'
 PIPE_ECHO_PID= UDP_ECHO_PID= TERMSIM_PID= SRV_SESSION=dulvex-bench-$$
+RELAY_PID= IDLE_FLOOR_PID=
 bench_cleanup() {
     tmux kill-session -t "$SRV_SESSION" 2>/dev/null
     [ -n "$PIPE_ECHO_PID" ] && kill "$PIPE_ECHO_PID" 2>/dev/null
+    [ -n "$RELAY_PID" ] && kill "$RELAY_PID" 2>/dev/null
+    [ -n "$IDLE_FLOOR_PID" ] && kill "$IDLE_FLOOR_PID" 2>/dev/null
     [ -n "$UDP_ECHO_PID" ] && kill "$UDP_ECHO_PID" 2>/dev/null
     [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null
     wait 2>/dev/null
@@ -81,7 +86,9 @@ service_pid() {
     done
     return 1
 }
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# Run time in nanoseconds of all the process's threads (the first field of schedstat); utime and
+# stime count in 10 ms ticks, too coarse for an idle process.
+run_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%.0f", s}'; }
 mem_kb() {  # pid: "rss private"
     local rss priv
     rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$1/status")
@@ -111,7 +118,40 @@ bash "$NETNS" exec "$DULVEX_TERMSIM" --reply=all >"$W/termsim.out" 2>&1 &
 TERMSIM_PID=$!
 sleep 0.5
 rt() { w "$W64/bench/roundtrip.exe" "$@"; }
-hz=$(getconf CLK_TCK)
+
+# ---- the floor of the whole relay: relay.exe does under Wine only what relaying needs (pipe
+# read, data frame out, acknowledgement and answer in, acknowledgement out, pipe write), with
+# the same client and termsim as the service; its system calls are counted like the service's.
+RELAY_PIPE='\\.\pipe\varnok\DulvexBenchRelay'
+relay_calls1= relay_calls5=
+relay_count() {  # pid, mask: "total requests" per round trip
+    strace -c -f -p "$1" -o "$W/strace-relay-$2.txt" 2>/dev/null &
+    local sp=$!
+    sleep 1
+    rt --pipe "$RELAY_PIPE" --mask "$2" --count "$calls" --warmup 0 >/dev/null
+    kill -INT "$sp"
+    wait "$sp" 2>/dev/null
+    awk -v n="$calls" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
+        END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-relay-$2.txt"
+}
+echo "bench: minimal relay" >&2
+$DULVEX_WINE "$W64/bench/relay.exe" --pipe "$RELAY_PIPE" --addr 198.18.0.2 </dev/null >"$W/relay.out" 2>&1 &
+RELAY_PID=$!
+for _ in $(seq 50); do grep -q '^ready' "$W/relay.out" 2>/dev/null && break; sleep 0.2; done
+relay1=$(rt --pipe "$RELAY_PIPE" --mask 0x01 --count "$rounds")
+relay5=$(rt --pipe "$RELAY_PIPE" --mask 0x1F --count "$rounds")
+# The Windows process itself (its ports are the service's, so it must be gone before the service).
+rpid=$(pgrep -f 'relay.exe' | while read -r p; do
+    case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
+    { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
+    relay_calls1=$(relay_count "$rpid" 0x01)
+    relay_calls5=$(relay_count "$rpid" 0x1F)
+fi
+kill "$RELAY_PID" $rpid 2>/dev/null
+wait "$RELAY_PID" 2>/dev/null
+for _ in $(seq 50); do [ -n "$rpid" ] && [ -d "/proc/$rpid" ] || break; sleep 0.1; done
+RELAY_PID=
 
 # The service as users run it: registered, started and stopped by the service manager. Wine's
 # service manager reads ImagePath when the prefix's wineserver starts.
@@ -159,13 +199,28 @@ svc_start
 pid=$(service_pid) || { echo "bench: no service process"; exit 1; }
 echo "bench: service pid $pid ($(cat /proc/$pid/comm)), idle ${idle_s}s" >&2
 mem_start=$(mem_kb "$pid")
-ws=$(pgrep -x wineserver | while read -r p; do { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
-c0=$(cpu_ticks "$pid"); s0=$([ -n "$ws" ] && cpu_ticks "$ws" || echo 0); t0=$(date +%s.%N)
+ws=$(pgrep -x 'wineserver|wineserver64' | while read -r p; do { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+# Beside it, over the same window, the idle floor: a Wine thread that only wakes every 100 ms.
+$DULVEX_WINE "$W64/bench/idle_floor.exe" </dev/null >"$W/idle_floor.out" 2>&1 &
+IDLE_FLOOR_PID=$!
+for _ in $(seq 50); do grep -q '^ready' "$W/idle_floor.out" 2>/dev/null && break; sleep 0.2; done
+fpid=$(pgrep -f 'idle_floor.exe' | while read -r p; do
+    case "$(cat /proc/$p/comm 2>/dev/null)" in idle_floor*) ;; *) continue ;; esac
+    { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+c0=$(run_ns "$pid"); s0=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f0=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
+t0=$(date +%s.%N)
 sleep "$idle_s"
-c1=$(cpu_ticks "$pid"); s1=$([ -n "$ws" ] && cpu_ticks "$ws" || echo 0); t1=$(date +%s.%N)
-idle_ms=$(awk -v a="$c0" -v b="$c1" -v hz="$hz" 'BEGIN {printf "%.0f", (b - a) * 1000 / hz}')
-idle_pct=$(awk -v a="$c0" -v b="$c1" -v hz="$hz" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.3f", (b - a) / hz / (t1 - t0) * 100}')
-idle_ws_ms=$(awk -v a="$s0" -v b="$s1" -v hz="$hz" 'BEGIN {printf "%.0f", (b - a) * 1000 / hz}')
+c1=$(run_ns "$pid"); s1=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f1=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
+t1=$(date +%s.%N)
+kill "$IDLE_FLOOR_PID" $fpid 2>/dev/null
+wait "$IDLE_FLOOR_PID" 2>/dev/null
+IDLE_FLOOR_PID=
+idle_floor_pct=$(awk -v a="$f0" -v b="$f1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
+idle_floor_us=$(awk -v a="$f0" -v b="$f1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
+idle_us=$(awk -v a="$c0" -v b="$c1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
+idle_pct=$(awk -v a="$c0" -v b="$c1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
+idle_ws_us=$(awk -v a="$s0" -v b="$s1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
+idle_ws_pct=$(awk -v a="$s0" -v b="$s1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
 echo "bench: round trips" >&2
 svc1=$(rt --mask 0x01 --count "$rounds")
 svc5=$(rt --mask 0x1F --count "$rounds")
@@ -254,12 +309,19 @@ row "console (-debug -logfile=NUL), 5 applications" "$nul5"
 row "floor: pipe echo under Wine, 1 response" "$pipe1"
 row "floor: pipe echo under Wine, 5 responses" "$pipe5"
 row "floor: UDP echo, Wine client to native peer in the namespace" "$udp"
+row "floor: minimal relay under Wine, 1 application" "$relay1"
+row "floor: minimal relay under Wine, 5 applications" "$relay5"
 echo
 echo "| Figure | Value |"
 echo "|---|---|"
 echo "| bridge overhead, service manager, 1 application: p50 / (pipe p50 + UDP p50) | $(over "$svc1" "$pipe1") |"
 echo "| bridge overhead, service manager, 5 applications: p50 / (pipe p50 + UDP p50) | $(over "$svc5" "$pipe5") |"
-echo "| idle CPU of the service over ${idle_s} s (utime+stime) | $idle_pct% of one core ($idle_ms ms; its wineserver $idle_ws_ms ms) |"
+echo "| bridge / minimal relay, service manager, p50, 1 / 5 applications | $(div "$(kv "$svc1" p50_us)" "$(kv "$relay1" p50_us)") / $(div "$(kv "$svc5" p50_us)" "$(kv "$relay5" p50_us)") (p99: $(div "$(kv "$svc1" p99_us)" "$(kv "$relay1" p99_us)") / $(div "$(kv "$svc5" p99_us)" "$(kv "$relay5" p99_us)")) |"
+echo "| minimal relay / floor (pipe p50 + UDP p50), 1 / 5 applications | $(over "$relay1" "$pipe1") / $(over "$relay5" "$pipe5") |"
+echo "| idle CPU: the service's threads over ${idle_s} s (schedstat run time) | $idle_pct% of one core ($idle_us us) |"
+echo "| idle floor: a Wine thread that only wakes every 100 ms (bench/idle_floor.c), the same ${idle_s} s | $idle_floor_pct% of one core ($idle_floor_us us) |"
+echo "| idle CPU: the prefix's wineserver over the same ${idle_s} s, for every process of the prefix (the service manager, Wine's own services and the idle floor too) | $idle_ws_pct% of one core ($idle_ws_us us) |"
+[ -n "$relay_calls1" ] && echo "| system calls of the minimal relay per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${relay_calls1% *} / ${relay_calls5% *}, of them requests to the wineserver (write, writev) ${relay_calls1#* } / ${relay_calls5#* } |"
 [ -n "$calls1" ] && echo "| system calls of the service per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${calls1% *} / ${calls5% *}, of them requests to the wineserver (write, writev) ${calls1#* } / ${calls5#* } |"
 echo "| trace to a file / no trace, p50, 1 / 5 applications | $(div "$(kv "$file1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$file5" p50_us)" "$(kv "$svc5" p50_us)") ($trace_lines trace lines) |"
 echo "| communication log / no log, p50, 1 / 5 applications | $(div "$(kv "$comm1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$comm5" p50_us)" "$(kv "$svc5" p50_us)") ($comm_lines lines) |"

@@ -19,6 +19,7 @@
 #include "PipeSrv.h"
 #include "status.h"
 #include "terminal.h"
+#include "wait_order.h"
 
 namespace {
 
@@ -26,13 +27,8 @@ constexpr char PIPE_NAME[] = "\\\\.\\pipe\\varnok\\Dulvex";
 constexpr int32_t PIPE_BUFFER_SIZE = 600;
 constexpr uint32_t TIMER_INTERVAL_MS = 100;
 constexpr size_t CLIENT_BUFFER_SIZE = 2048;
-constexpr DWORD WAIT_STOP = 0;
-constexpr DWORD WAIT_PIPE = 1;
-constexpr DWORD WAIT_PIPE_WRITE = 2;
-constexpr DWORD FIRST_TERMINAL_SLOT = 3;
-constexpr DWORD WAIT_COUNT = FIRST_TERMINAL_SLOT + APP_COUNT;
-constexpr int PIPE_REPEAT_LIMIT = 4;  // client messages taken in one pass before the links
 constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
+constexpr int PASS_LIMIT = static_cast<int>(WAIT_COUNT);  // wakes served before a console's trace and keys
 
 struct Bridge {
     Terminal* Terminals[APP_COUNT];
@@ -215,65 +211,69 @@ void ServeSlot(Bridge* b, DWORD slot)
         LinkReady(b, static_cast<int>(slot - FIRST_TERMINAL_SLOT));
 }
 
-// A wait reports the lowest signalled handle only. After serving it, the handles above it are
-// looked at without waiting and each one found signalled is served in the same pass, so that
-// the five links' answers are taken together and a busy low slot cannot keep a higher one
-// waiting for more than one pass.
-void ServeReady(Bridge* b, const HANDLE* waits, DWORD first)
-{
-    ServeSlot(b, first);
-    // A client read that completes at once signals the pipe again at once. It is served before
-    // any link writes to that client: a client that wrote and left would otherwise lose its last
-    // message, discarded with the connection when the write finds the client gone.
-    for (int n = 0; n < PIPE_REPEAT_LIMIT && WaitForSingleObject(waits[WAIT_PIPE], 0) == WAIT_OBJECT_0; ++n)
-        ServeSlot(b, WAIT_PIPE);
-    for (DWORD from = first + 1; from < WAIT_COUNT;) {
-        DWORD r = WaitForMultipleObjects(WAIT_COUNT - from, waits + from, FALSE, 0);
-        if (r >= WAIT_OBJECT_0 + (WAIT_COUNT - from))
-            return;  // none signalled, or a failure the loop's own wait reports next
-        from += r - WAIT_OBJECT_0;
-        ServeSlot(b, from);
-        ++from;
-    }
-}
-
 // Serves until the stop event, ESC or a failed wait; returns the result code.
 int Serve(Bridge* b, HANDLE TermEvent)
 {
-    HANDLE waits[WAIT_COUNT];
-    waits[WAIT_STOP] = TermEvent;
-    waits[WAIT_PIPE] = PipeSrvGetEvent(b->Server);
-    waits[WAIT_PIPE_WRITE] = PipeSrvGetWriteEvent(b->Server);
+    HANDLE bySlot[WAIT_COUNT];
+    bySlot[WAIT_STOP] = TermEvent;
+    bySlot[WAIT_PIPE] = PipeSrvGetEvent(b->Server);
+    bySlot[WAIT_PIPE_WRITE] = PipeSrvGetWriteEvent(b->Server);
     for (int i = 0; i < APP_COUNT; ++i) {
-        waits[FIRST_TERMINAL_SLOT + i] = TerminalEvent(b->Terminals[i]);
+        bySlot[FIRST_TERMINAL_SLOT + i] = TerminalEvent(b->Terminals[i]);
         b->Unsignalled[i] = true;
         b->FailuresSeen[i] = b->Terminals[i]->RecvFailures;
     }
+    WaitOrder order = {};
+    HANDLE waits[WAIT_COUNT];
 
     // The pipe check and every retransmission run once 100 ms have passed since they last ran,
     // however busy the other handles keep the loop: a link whose frame was lost must be served
-    // even while another application or the client floods the wait.
+    // even while another application or the client floods the wait (see wait_order.h for the
+    // order that keeps the handles fair). In a console, each write of the trace and each look for keys costs milliseconds under
+    // Wine: the wakes that find a handle ready at once make one pass (PASS_LIMIT at most),
+    // and the held trace lines and the keys wait for the pass's end.
+    int passServed = 0;
     uint32_t lastTimer = LoopClockMs();
     for (;;) {
+        OrderWaits(&order);
+        for (DWORD i = 0; i < WAIT_COUNT; ++i)
+            waits[i] = bySlot[order.Slots[i]];
         DWORD timeout = PeriodLeftMs(lastTimer, LoopClockMs(), TIMER_INTERVAL_MS);
-        DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, timeout);
+        DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, passServed > 0 ? 0 : timeout);
+        if (passServed > 0 && (r == WAIT_TIMEOUT || passServed >= PASS_LIMIT)) {
+            passServed = 0;
+            TraceHold(false);
+            if (!ConsoleKeys(b))
+                return BRIDGE_DONE;
+            if (r == WAIT_TIMEOUT)
+                continue;
+        }
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();
+            TraceHold(false);
             LogMessage("WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e), static_cast<unsigned>(e));
             return BRIDGE_WAIT_FAILED;
         }
-        if (r == WAIT_OBJECT_0 + WAIT_STOP) {
+        DWORD slot = r < WAIT_OBJECT_0 + WAIT_COUNT ? order.Slots[r - WAIT_OBJECT_0] : WAIT_COUNT;
+        if (slot == WAIT_STOP) {
+            TraceHold(false);
             LogMessage("Got EVENT to stop ......\n");
             return BRIDGE_DONE;
         }
         TraceHold(true);
-        if (r > WAIT_OBJECT_0 + WAIT_STOP && r < WAIT_OBJECT_0 + WAIT_COUNT)
-            ServeReady(b, waits, r - WAIT_OBJECT_0);
+        if (slot < WAIT_COUNT) {
+            ServeSlot(b, slot);
+            NoteServed(&order, slot);
+        }
 
         uint32_t now = LoopClockMs();
         if (r == WAIT_TIMEOUT || PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS) == 0) {
             TimerWork(b);
             lastTimer = now;
+        }
+        if (ConsoleDebug && slot < WAIT_COUNT) {
+            ++passServed;
+            continue;
         }
         bool go = !ConsoleDebug || ConsoleKeys(b);
         TraceHold(false);

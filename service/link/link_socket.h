@@ -29,7 +29,8 @@ void LinkSocketClose(LinkSocket s);
 // Gives the socket an event signalled while a datagram waits, and makes every later send and
 // receive on it non-blocking. On failure *call names the failing call (" WSAEventSelect() ", ...).
 long LinkEventAttach(LinkSocket s, LinkEvent* out, const char** call);
-// Unsignals a manual-reset event; the socket layer signals it again for a datagram still waiting.
+// Unsignals the event; the socket layer signals it again for a datagram still waiting. A wait
+// that reports the event unsignals it too (Windows: auto-reset).
 void LinkEventReset(LinkEvent e);
 void LinkEventClose(LinkEvent e);
 // Waits up to timeoutMs for the event; true when it is signalled.

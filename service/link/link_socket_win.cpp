@@ -1,5 +1,5 @@
-// Winsock datagram sockets for the link. WSAEventSelect with FD_READ signals a manual-reset
-// event while a datagram waits and puts the socket into non-blocking mode.
+// Winsock datagram sockets for the link. WSAEventSelect with FD_READ signals an auto-reset
+// event when a datagram arrives and puts the socket into non-blocking mode.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -79,7 +79,10 @@ void LinkSocketClose(LinkSocket s)
 
 long LinkEventAttach(LinkSocket s, LinkEvent* out, const char** call)
 {
-    HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Auto-reset: the wait that reports the event unsignals it, so a receive needs no reset of
+    // its own (a request to the Wine server per datagram). A receive re-enables FD_READ, and a
+    // datagram still waiting then signals the event again.
+    HANDLE e = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (e == nullptr) {
         *call = " CreateEvent() ";
         long code = static_cast<long>(GetLastError());

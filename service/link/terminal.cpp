@@ -339,8 +339,9 @@ int TerminalRecv(Terminal* t, TermPacket* pkt)
 {
     if (t == nullptr || pkt == nullptr)
         return TERMINAL_RECV_FAILED;
-    // Reset before reading: a datagram arriving later signals the event again.
-    LinkEventReset(t->Event);
+    // The event is not reset here: the wait that reported it did so, and the receive re-enables
+    // it for the datagrams behind this one. A read without a wait (the bridge's tick) leaves
+    // the event signalled, which costs one later wake that finds nothing.
     uint8_t datagram[FRAME_SIZE];
     // A failed receive is one lost datagram or one error notice, never the end of the stream: a
     // link that stopped at it would sit on the datagrams behind it until the next one arrives.

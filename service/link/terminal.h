@@ -11,7 +11,7 @@
 #include <winsock2.h>
 #include <windows.h>
 using LinkSocket = SOCKET;
-using LinkEvent = HANDLE;  // manual-reset event, signalled while a datagram waits (FD_READ)
+using LinkEvent = HANDLE;  // auto-reset event, signalled when a datagram arrives (FD_READ)
 #else
 using LinkSocket = int;
 using LinkEvent = int;  // the socket's descriptor itself: readable (POLLIN) while a datagram waits

@@ -46,6 +46,7 @@ void ForgetClient(PipeServer* srv)
     srv->Ready = 0;
     srv->HasMessage = 0;
     srv->Writing = 0;
+    srv->WriteSignalled = 0;
     srv->OutCount = 0;
     srv->OutFirst = 0;
     srv->OutBytes = 0;
@@ -161,10 +162,17 @@ void PopFirst(PipeServer* srv)
 int WriteQueued(PipeServer* srv)
 {
     while (!srv->Writing && srv->OutCount > 0) {
-        ResetEvent(srv->WriteOverlapped.hEvent);
+        // Each reset of the event is a request to the Wine server: it is reset only when a
+        // write may have signalled it, so that a write left pending cannot find it signalled
+        // (WriteFile documents the reset, this does not rely on it).
+        if (srv->WriteSignalled) {
+            ResetEvent(srv->WriteOverlapped.hEvent);
+            srv->WriteSignalled = 0;
+        }
         srv->WriteOverlapped.Offset = 0;
         srv->WriteOverlapped.OffsetHigh = 0;
         DWORD written = 0;
+        srv->WriteSignalled = 1;
         if (WriteFile(srv->Pipe, srv->Out, srv->OutLen[srv->OutFirst], &written, &srv->WriteOverlapped)) {
             TraceMessage("PipeWrite - instant -> %lu\n", written);
             PopFirst(srv);
@@ -182,8 +190,11 @@ int WriteQueued(PipeServer* srv)
         ServeNext(srv);
         return 0;
     }
-    if (!srv->Writing)
+    // A write that completed at once signalled the event too: the bridge is not to wake for it.
+    if (!srv->Writing && srv->WriteSignalled) {
         ResetEvent(srv->WriteOverlapped.hEvent);
+        srv->WriteSignalled = 0;
+    }
     return 1;
 }
 
@@ -285,7 +296,9 @@ int PipeStart(PipeServer* srv)
         srv->Clients++;
     srv->Ready = 1;
     srv->HasMessage = 0;
-    ResetEvent(srv->ReadOverlapped.hEvent);
+    // ReadFile unsignals the event as it starts the read (a documented contract, kept by Wine
+    // too), so no reset of its own: that would be one more request to the Wine server per
+    // client message.
     srv->ReadOverlapped.Offset = 0;
     srv->ReadOverlapped.OffsetHigh = 0;
     if (ReadFile(srv->Pipe, srv->Buffer, static_cast<DWORD>(srv->BufferSize), &srv->Transferred,

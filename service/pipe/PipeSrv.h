@@ -61,6 +61,8 @@ struct PipeServer {
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen
     // from OutFirst on (a ring); the first one is being written while Writing is 1.
     int32_t Writing;
+    int32_t WriteSignalled;  // 1 when the write event may be signalled: a write was issued
+                             // since the event was last reset
     DWORD WriteSince;        // tick count when the pending write started waiting for the client;
                              // unsigned differences stay right across its wrap after 49.7 days
     uint32_t OutCount;
