@@ -156,6 +156,29 @@ void PopFirst(PipeServer* srv)
     --srv->OutCount;
 }
 
+// A write found the client gone. A client that wrote its last message and closed its end at
+// once has that message waiting in the completed read, which the bridge has not taken yet
+// because the write came first in its pass: dropping the instance now would lose a command the
+// client saw accepted. Then only the queue to the client goes; the instance stays until the
+// bridge has read the message, and that read's next start finds the client gone and drops it.
+// 1: the message was kept; 0: nothing waits and the client is to be dropped now.
+int KeepLastMessage(PipeServer* srv)
+{
+    if (srv->Ready == 0)
+        return 0;
+    if (!srv->HasMessage) {
+        if (!GetOverlappedResult(srv->Pipe, &srv->ReadOverlapped, &srv->Transferred, FALSE) || srv->Transferred == 0)
+            return 0;
+        srv->HasMessage = 1;
+    }
+    srv->Writing = 0;
+    srv->OutCount = 0;
+    srv->OutFirst = 0;
+    srv->OutBytes = 0;
+    LogMessage("PipeWrite: the client has gone; its last message of %lu bytes is still taken\n", srv->Transferred);
+    return 1;
+}
+
 // Hands queued messages to the pipe until one has to wait for the client. The pending write
 // reads its bytes from the start of Out, which stays put until it has completed. 1: the client
 // is still served; 0: a write failed and the client was dropped.
@@ -187,7 +210,8 @@ int WriteQueued(PipeServer* srv)
         }
         srv->WriteOverlapped.Internal = 0;
         LogMessage("PipeWrite error -> %lu (%08lx) -> drop the client\n", err, err);
-        ServeNext(srv);
+        if (!KeepLastMessage(srv))
+            ServeNext(srv);
         return 0;
     }
     // A write that completed at once signalled the event too: the bridge is not to wake for it.
@@ -430,7 +454,8 @@ int PipeSrvWritten(PipeServer* srv)
     if (!GetOverlappedResult(srv->Pipe, &srv->WriteOverlapped, &written, FALSE)) {
         DWORD err = GetLastError();
         LogMessage("GetOverlapped error -> %lu (%08lx) -> drop the client\n", err, err);
-        ServeNext(srv);
+        if (!KeepLastMessage(srv))
+            ServeNext(srv);
         return 0;
     }
     TraceMessage("GeOverOK -> got %lu\n", written);

@@ -170,4 +170,24 @@ TEST_F(PipeQueueTest, WriteToClientThatLeftDropsIt)
     ExpectNextClientServed(pipe);
 }
 
+// A client that wrote its last message and left before the service took it: a write to it
+// must not lose that message with the connection.
+TEST_F(PipeQueueTest, WriteToClientThatLeftKeepsItsLastMessage)
+{
+    HANDLE pipe = srv_->Pipe;
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(client_, "\x08\x07\x77", 3, &n, nullptr));
+    CloseHandle(client_);
+    client_ = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(WaitForSingleObject(PipeSrvGetEvent(srv_), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(PipeWrite(srv_, "\x01\x00\x05", 3), -1);
+    EXPECT_EQ(PipeWrite(srv_, "\x01\x00\x06", 3), -1);
+    ASSERT_EQ(GotOverResult(srv_), 3);
+    uint8_t got[8] = {};
+    ASSERT_EQ(PipeSrvRead(srv_, got, sizeof got), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(got), 3), std::string("\x08\x07\x77", 3));
+    EXPECT_TRUE(Contains(trace_.Text(), "its last message of 3 bytes is still taken")) << trace_.Text();
+    ExpectNextClientServed(pipe);
+}
+
 }  // namespace
