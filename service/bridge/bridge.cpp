@@ -28,7 +28,7 @@ constexpr int32_t PIPE_BUFFER_SIZE = 600;
 constexpr uint32_t TIMER_INTERVAL_MS = 100;
 constexpr size_t CLIENT_BUFFER_SIZE = 2048;
 constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
-constexpr int PASS_LIMIT = static_cast<int>(WAIT_COUNT);  // wakes served before a console's trace and keys
+constexpr uint32_t CONSOLE_HOLD_MS = 20;  // a console's trace lines wait this long at most
 
 struct Bridge {
     Terminal* Terminals[APP_COUNT];
@@ -217,7 +217,6 @@ int Serve(Bridge* b, HANDLE TermEvent)
     HANDLE bySlot[WAIT_COUNT];
     bySlot[WAIT_STOP] = TermEvent;
     bySlot[WAIT_PIPE] = PipeSrvGetEvent(b->Server);
-    bySlot[WAIT_PIPE_WRITE] = PipeSrvGetWriteEvent(b->Server);
     for (int i = 0; i < APP_COUNT; ++i) {
         bySlot[FIRST_TERMINAL_SLOT + i] = TerminalEvent(b->Terminals[i]);
         b->Unsignalled[i] = true;
@@ -229,25 +228,24 @@ int Serve(Bridge* b, HANDLE TermEvent)
     // The pipe check and every retransmission run once 100 ms have passed since they last ran,
     // however busy the other handles keep the loop: a link whose frame was lost must be served
     // even while another application or the client floods the wait (see wait_order.h for the
-    // order that keeps the handles fair). In a console, each write of the trace and each look for keys costs milliseconds under
-    // Wine: the wakes that find a handle ready at once make one pass (PASS_LIMIT at most),
-    // and the held trace lines and the keys wait for the pass's end.
-    int passServed = 0;
+    // order that keeps the handles fair). In a console, each write of the trace and each look for
+    // keys costs a round trip to the console under Wine: the trace lines are held and written
+    // together once CONSOLE_HOLD_MS have passed since the first of them (the wait ends then to
+    // write them), and the keys are read on the tick.
+    bool holding = false;
+    uint32_t holdStart = 0;
     uint32_t lastTimer = LoopClockMs();
     for (;;) {
         OrderWaits(&order);
+        bySlot[WAIT_PIPE_WRITE] = PipeSrvGetWriteEvent(b->Server);
         for (DWORD i = 0; i < WAIT_COUNT; ++i)
             waits[i] = bySlot[order.Slots[i]];
-        DWORD timeout = PeriodLeftMs(lastTimer, LoopClockMs(), TIMER_INTERVAL_MS);
-        DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, passServed > 0 ? 0 : timeout);
-        if (passServed > 0 && (r == WAIT_TIMEOUT || passServed >= PASS_LIMIT)) {
-            passServed = 0;
-            TraceHold(false);
-            if (!ConsoleKeys(b))
-                return BRIDGE_DONE;
-            if (r == WAIT_TIMEOUT)
-                continue;
-        }
+        uint32_t now = LoopClockMs();
+        DWORD timeout = PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS);
+        bool holdEnds = holding && PeriodLeftMs(holdStart, now, CONSOLE_HOLD_MS) < timeout;
+        if (holdEnds)
+            timeout = PeriodLeftMs(holdStart, now, CONSOLE_HOLD_MS);
+        DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, timeout);
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();
             TraceHold(false);
@@ -260,25 +258,29 @@ int Serve(Bridge* b, HANDLE TermEvent)
             LogMessage("Got EVENT to stop ......\n");
             return BRIDGE_DONE;
         }
-        TraceHold(true);
+        if (ConsoleDebug && !holding && slot < WAIT_COUNT) {
+            TraceHold(true);
+            holding = true;
+            holdStart = LoopClockMs();
+        }
         if (slot < WAIT_COUNT) {
             ServeSlot(b, slot);
             NoteServed(&order, slot);
         }
 
-        uint32_t now = LoopClockMs();
-        if (r == WAIT_TIMEOUT || PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS) == 0) {
+        now = LoopClockMs();
+        if ((r == WAIT_TIMEOUT && !holdEnds) || PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS) == 0) {
             TimerWork(b);
             lastTimer = now;
+            if (ConsoleDebug && !ConsoleKeys(b)) {
+                TraceHold(false);
+                return BRIDGE_DONE;
+            }
         }
-        if (ConsoleDebug && slot < WAIT_COUNT) {
-            ++passServed;
-            continue;
+        if (holding && PeriodLeftMs(holdStart, now, CONSOLE_HOLD_MS) == 0) {
+            TraceHold(false);
+            holding = false;
         }
-        bool go = !ConsoleDebug || ConsoleKeys(b);
-        TraceHold(false);
-        if (!go)
-            return BRIDGE_DONE;
     }
 }
 

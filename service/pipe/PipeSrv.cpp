@@ -46,7 +46,6 @@ void ForgetClient(PipeServer* srv)
     srv->Ready = 0;
     srv->HasMessage = 0;
     srv->Writing = 0;
-    srv->WriteSignalled = 0;
     srv->OutCount = 0;
     srv->OutFirst = 0;
     srv->OutBytes = 0;
@@ -184,18 +183,14 @@ int KeepLastMessage(PipeServer* srv)
 // is still served; 0: a write failed and the client was dropped.
 int WriteQueued(PipeServer* srv)
 {
+    // Each reset of an event is a request to the Wine server. The write event is not reset here
+    // at all: WriteFile unsignals it as it begins (the OVERLAPPED contract, and so under Wine),
+    // and a write that completed at once leaves it signalled while the bridge waits on the rest
+    // event instead (PipeSrvGetWriteEvent), so that it cannot spin the wait.
     while (!srv->Writing && srv->OutCount > 0) {
-        // Each reset of the event is a request to the Wine server: it is reset only when a
-        // write may have signalled it, so that a write left pending cannot find it signalled
-        // (WriteFile documents the reset, this does not rely on it).
-        if (srv->WriteSignalled) {
-            ResetEvent(srv->WriteOverlapped.hEvent);
-            srv->WriteSignalled = 0;
-        }
         srv->WriteOverlapped.Offset = 0;
         srv->WriteOverlapped.OffsetHigh = 0;
         DWORD written = 0;
-        srv->WriteSignalled = 1;
         if (WriteFile(srv->Pipe, srv->Out, srv->OutLen[srv->OutFirst], &written, &srv->WriteOverlapped)) {
             TraceMessage("PipeWrite - instant -> %lu\n", written);
             PopFirst(srv);
@@ -213,11 +208,6 @@ int WriteQueued(PipeServer* srv)
         if (!KeepLastMessage(srv))
             ServeNext(srv);
         return 0;
-    }
-    // A write that completed at once signalled the event too: the bridge is not to wake for it.
-    if (!srv->Writing && srv->WriteSignalled) {
-        ResetEvent(srv->WriteOverlapped.hEvent);
-        srv->WriteSignalled = 0;
     }
     return 1;
 }
@@ -243,7 +233,9 @@ PipeServer* PipeSrvCreate(const char* name, int32_t bufferSize, int32_t maxInsta
     srv->Pipe = INVALID_HANDLE_VALUE;
     srv->ReadOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     srv->WriteOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (srv->ReadOverlapped.hEvent == nullptr || srv->WriteOverlapped.hEvent == nullptr || PipeCreate(srv) == 0) {
+    srv->RestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (srv->ReadOverlapped.hEvent == nullptr || srv->WriteOverlapped.hEvent == nullptr || srv->RestEvent == nullptr ||
+        PipeCreate(srv) == 0) {
         PipeSrvDestroy(srv);
         return nullptr;
     }
@@ -259,12 +251,19 @@ void PipeSrvDestroy(PipeServer* srv)
         CloseHandle(srv->ReadOverlapped.hEvent);
     if (srv->WriteOverlapped.hEvent != nullptr)
         CloseHandle(srv->WriteOverlapped.hEvent);
+    if (srv->RestEvent != nullptr)
+        CloseHandle(srv->RestEvent);
     free(srv);
 }
 
 HANDLE PipeSrvGetEvent(PipeServer* srv) { return srv == nullptr ? nullptr : srv->ReadOverlapped.hEvent; }
 
-HANDLE PipeSrvGetWriteEvent(PipeServer* srv) { return srv == nullptr ? nullptr : srv->WriteOverlapped.hEvent; }
+HANDLE PipeSrvGetWriteEvent(PipeServer* srv)
+{
+    if (srv == nullptr)
+        return nullptr;
+    return srv->Writing ? srv->WriteOverlapped.hEvent : srv->RestEvent;
+}
 
 int PipeCreate(PipeServer* srv)
 {

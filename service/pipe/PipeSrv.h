@@ -4,7 +4,8 @@
 //
 // Use, from one thread:
 //   srv = PipeSrvCreate(name, 600, 0);         // none: the pipe cannot be served
-//   wait on PipeSrvGetEvent(srv) and PipeSrvGetWriteEvent(srv) with the other handles;
+//   wait on PipeSrvGetEvent(srv) and PipeSrvGetWriteEvent(srv) (asked anew before every wait)
+//     with the other handles;
 //   when the first is signalled: n = GotOverResult(srv); when n > 0, PipeSrvRead(srv, buf, size)
 //     before the next wait (the event stays signalled until then);
 //   when the second is signalled: PipeSrvWritten(srv);
@@ -61,8 +62,7 @@ struct PipeServer {
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen
     // from OutFirst on (a ring); the first one is being written while Writing is 1.
     int32_t Writing;
-    int32_t WriteSignalled;  // 1 when the write event may be signalled: a write was issued
-                             // since the event was last reset
+    HANDLE RestEvent;        // never signalled: the bridge's write handle while nothing is pending
     DWORD WriteSince;        // tick count when the pending write started waiting for the client;
                              // unsigned differences stay right across its wrap after 49.7 days
     uint32_t OutCount;
@@ -80,7 +80,9 @@ PipeServer* PipeSrvCreate(const char* name, int32_t bufferSize, int32_t maxInsta
 void PipeSrvDestroy(PipeServer* srv);
 // The manual-reset event signalled when the outstanding connect or read has completed.
 HANDLE PipeSrvGetEvent(PipeServer* srv);
-// The manual-reset event signalled when a write to the client has completed.
+// The handle to wait on for the writes, to be asked before every wait: while a write waits for
+// the client, the manual-reset event signalled when it completes; otherwise an event that never
+// signals (a write that completed at once signalled the write event, which is left so).
 HANDLE PipeSrvGetWriteEvent(PipeServer* srv);
 
 // Used inside the server only; exposed for its tests.

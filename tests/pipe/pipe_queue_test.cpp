@@ -77,6 +77,9 @@ TEST_F(PipeQueueTest, QueueReachesLateReaderWholeAndInOrder)
     EXPECT_GT(srv_->OutCount, 1u);
     EXPECT_EQ(srv_->Ready, 1);
     EXPECT_TRUE(Contains(trace_.Text(), "PipeWrite -> overlapped, ")) << trace_.Text();
+    // The first writes completed at once and signalled the write event; the one left pending
+    // unsignalled it as it began, so the wait does not wake before the client takes something.
+    EXPECT_EQ(WaitForSingleObject(PipeSrvGetWriteEvent(srv_), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
     std::vector<std::vector<uint8_t>> got;
     TestThread reader([&] {
