@@ -319,16 +319,15 @@ int PipeStart(PipeServer* srv)
         srv->Clients++;
     srv->Ready = 1;
     srv->HasMessage = 0;
-    // ReadFile unsignals the event as it starts the read (a documented contract, kept by Wine
-    // too), so no reset of its own: that would be one more request to the Wine server per
-    // client message.
+    // ReadFile unsignals the event as it starts the read and signals it when the read
+    // completes, at once or later (the OVERLAPPED contract, kept by Wine too), so neither a
+    // reset nor a set of its own: each would be one more request to the Wine server per client
+    // message.
     srv->ReadOverlapped.Offset = 0;
     srv->ReadOverlapped.OffsetHigh = 0;
     if (ReadFile(srv->Pipe, srv->Buffer, static_cast<DWORD>(srv->BufferSize), &srv->Transferred,
                  &srv->ReadOverlapped)) {
         TraceMessage("ReadFile (PIPE) -> OKAY ...\n");
-        srv->ReadOverlapped.InternalHigh = srv->Transferred;
-        SetEvent(srv->ReadOverlapped.hEvent);
         return 1;
     }
     DWORD err = GetLastError();

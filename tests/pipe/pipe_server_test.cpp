@@ -165,7 +165,9 @@ TEST_F(PipeServerTest, EventStaysSignalledUntilRead)
 {
     HANDLE client = Connected();
     std::vector<uint8_t> msg = {0x01, 0x00, 0x10};
+    std::vector<uint8_t> next = {0x02, 0x00, 0x11, 0x42};
     ASSERT_EQ(Send(client, msg), 0u);
+    ASSERT_EQ(Send(client, next), 0u);
     ASSERT_TRUE(WaitServer(srv_));
     EXPECT_EQ(GotOverResult(srv_), 3);
     EXPECT_TRUE(WaitServer(srv_, 0));
@@ -174,6 +176,11 @@ TEST_F(PipeServerTest, EventStaysSignalledUntilRead)
     uint8_t got[8] = {};
     EXPECT_EQ(PipeSrvRead(srv_, got, sizeof got), 3);
     EXPECT_EQ(memcmp(got, msg.data(), 3), 0);
+    // The next message was already there: its read completed at once and signalled the event.
+    ASSERT_TRUE(WaitServer(srv_, 0));
+    EXPECT_EQ(GotOverResult(srv_), 4);
+    EXPECT_EQ(PipeSrvRead(srv_, got, sizeof got), 4);
+    EXPECT_EQ(memcmp(got, next.data(), 4), 0);
     EXPECT_FALSE(WaitServer(srv_, 0));
 }
 
