@@ -32,17 +32,20 @@ int main(int argc, char** argv)
     unsigned char seq[APPS] = {0};
     DWORD tmo = RECV_TIMEOUT_MS;
     WSADATA wsa;
-    int i;
+    int i, offset = 0;
 
     for (i = 1; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--pipe") == 0)
             name = argv[i + 1];
         else if (strcmp(argv[i], "--addr") == 0)
             addr = argv[i + 1];
+        else if (strcmp(argv[i], "--port-offset") == 0)
+            offset = atoi(argv[i + 1]);
     }
     /* The benchmark range (198.18.0.0/15) or loopback, never another address. */
-    if (strncmp(addr, "198.18.", 7) != 0 && strncmp(addr, "198.19.", 7) != 0 && strncmp(addr, "127.", 4) != 0) {
-        fprintf(stderr, "usage: relay [--pipe NAME] [--addr 198.18.x.y|198.19.x.y|127.x.y.z]\n");
+    if ((strncmp(addr, "198.18.", 7) != 0 && strncmp(addr, "198.19.", 7) != 0 && strncmp(addr, "127.", 4) != 0) ||
+        offset < 0 || offset > 30000) {
+        fprintf(stderr, "usage: relay [--pipe NAME] [--addr 198.18.x.y|198.19.x.y|127.x.y.z] [--port-offset 0-30000]\n");
         return 2;
     }
     WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -50,10 +53,11 @@ int main(int argc, char** argv)
         struct sockaddr_in sa;
         memset(&sa, 0, sizeof sa);
         sa.sin_family = AF_INET;
-        sa.sin_port = htons(Ports[i]);
+        /* With an offset it runs beside the service, against a terminal moved by as much. */
+        sa.sin_port = htons((unsigned short)(Ports[i] + offset));
         s[i] = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         if (s[i] == INVALID_SOCKET || bind(s[i], (struct sockaddr*)&sa, sizeof sa) != 0) {
-            fprintf(stderr, "relay: socket/bind port %u: error %d\n", Ports[i], WSAGetLastError());
+            fprintf(stderr, "relay: socket/bind port %u: error %d\n", Ports[i] + offset, WSAGetLastError());
             return 1;
         }
         sa.sin_addr.s_addr = inet_addr(addr);

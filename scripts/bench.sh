@@ -9,7 +9,8 @@
 #   without the bridge: a pipe echo server under Wine with the same client loop, plus UDP echoes
 #   from a Wine process to a native peer in the same namespace, and a minimal relay under Wine
 #   (bench/relay.c: the pipe, the link's frames and acknowledgements, nothing else) with the
-#   same client and termsim, the floor of any bridge under Wine;
+#   same client and its own termsim, the floor of any bridge under Wine, measured round for
+#   round beside the service's rows without a trace;
 #   messages/s with one command in flight per application; idle CPU of the service's threads;
 #   its memory after start and after 100,000 messages; heap allocations per message of the wire
 #   format and the link (native counters).
@@ -56,11 +57,12 @@ e2e_configure 198.18.0.2
 W=$E2E_WORK
 ECHO_PIPE='\\.\pipe\varnok\DulvexBenchEcho'
 PIPE_ECHO_PID= UDP_ECHO_PID= TERMSIM_PID= SRV_SESSION=dulvex-bench-$$
-RELAY_PID= IDLE_FLOOR_PID=
+RELAY_PID= RELAY_TERMSIM_PID= IDLE_FLOOR_PID=
 bench_cleanup() {
     tmux kill-session -t "$SRV_SESSION" 2>/dev/null
     [ -n "$PIPE_ECHO_PID" ] && kill "$PIPE_ECHO_PID" 2>/dev/null
     [ -n "$RELAY_PID" ] && kill "$RELAY_PID" 2>/dev/null
+    [ -n "$RELAY_TERMSIM_PID" ] && kill "$RELAY_TERMSIM_PID" 2>/dev/null
     [ -n "$IDLE_FLOOR_PID" ] && kill "$IDLE_FLOOR_PID" 2>/dev/null
     [ -n "$UDP_ECHO_PID" ] && kill "$UDP_ECHO_PID" 2>/dev/null
     [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null
@@ -121,9 +123,12 @@ rt() { w "$W64/bench/roundtrip.exe" "$@"; }
 
 # ---- the floor of the whole relay: relay.exe does under Wine only what relaying needs (pipe
 # read, data frame out, acknowledgement and answer in, acknowledgement out, pipe write), with
-# the same client and termsim as the service; its system calls are counted like the service's.
+# the same client as the service and a second termsim on ports moved by RELAY_OFFSET, so that
+# it runs beside the service: roundtrip.exe --versus measures the two round for round, under the
+# same load of this shared machine. Its system calls are counted like the service's.
 RELAY_PIPE='\\.\pipe\varnok\DulvexBenchRelay'
-relay_calls1= relay_calls5=
+RELAY_OFFSET=1000
+relay_calls1= relay_calls5= rpid=
 relay_count() {  # pid, mask: "total requests" per round trip
     strace -c -f -p "$1" -o "$W/strace-relay-$2.txt" 2>/dev/null &
     local sp=$!
@@ -134,24 +139,27 @@ relay_count() {  # pid, mask: "total requests" per round trip
     awk -v n="$calls" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
         END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-relay-$2.txt"
 }
-echo "bench: minimal relay" >&2
-$DULVEX_WINE "$W64/bench/relay.exe" --pipe "$RELAY_PIPE" --addr 198.18.0.2 </dev/null >"$W/relay.out" 2>&1 &
-RELAY_PID=$!
-for _ in $(seq 50); do grep -q '^ready' "$W/relay.out" 2>/dev/null && break; sleep 0.2; done
-relay1=$(rt --pipe "$RELAY_PIPE" --mask 0x01 --count "$rounds")
-relay5=$(rt --pipe "$RELAY_PIPE" --mask 0x1F --count "$rounds")
-# The Windows process itself (its ports are the service's, so it must be gone before the service).
-rpid=$(pgrep -f 'relay.exe' | while read -r p; do
-    case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
-    { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
-if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
-    relay_calls1=$(relay_count "$rpid" 0x01)
-    relay_calls5=$(relay_count "$rpid" 0x1F)
-fi
-kill "$RELAY_PID" $rpid 2>/dev/null
-wait "$RELAY_PID" 2>/dev/null
-for _ in $(seq 50); do [ -n "$rpid" ] && [ -d "/proc/$rpid" ] || break; sleep 0.1; done
-RELAY_PID=
+relay_start() {
+    bash "$NETNS" exec "$DULVEX_TERMSIM" --reply=all --port-offset=$RELAY_OFFSET >"$W/termsim-relay.out" 2>&1 &
+    RELAY_TERMSIM_PID=$!
+    $DULVEX_WINE "$W64/bench/relay.exe" --pipe "$RELAY_PIPE" --addr 198.18.0.2 --port-offset $RELAY_OFFSET \
+        </dev/null >"$W/relay.out" 2>&1 &
+    RELAY_PID=$!
+    for _ in $(seq 50); do grep -q '^ready' "$W/relay.out" 2>/dev/null && break; sleep 0.2; done
+    grep -q '^ready' "$W/relay.out" || { echo "bench: the minimal relay did not start"; exit 1; }
+    # The Windows process itself, for strace.
+    rpid=$(pgrep -f 'relay.exe' | while read -r p; do
+        case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
+        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+}
+relay_stop() {
+    kill "$RELAY_PID" $rpid 2>/dev/null
+    wait "$RELAY_PID" 2>/dev/null
+    for _ in $(seq 50); do [ -n "$rpid" ] && [ -d "/proc/$rpid" ] || break; sleep 0.1; done
+    kill "$RELAY_TERMSIM_PID" 2>/dev/null
+    wait "$RELAY_TERMSIM_PID" 2>/dev/null
+    RELAY_PID= RELAY_TERMSIM_PID=
+}
 
 # The service as users run it: registered, started and stopped by the service manager. Wine's
 # service manager reads ImagePath when the prefix's wineserver starts.
@@ -221,9 +229,17 @@ idle_us=$(awk -v a="$c0" -v b="$c1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
 idle_pct=$(awk -v a="$c0" -v b="$c1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
 idle_ws_us=$(awk -v a="$s0" -v b="$s1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
 idle_ws_pct=$(awk -v a="$s0" -v b="$s1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
-echo "bench: round trips" >&2
-svc1=$(rt --mask 0x01 --count "$rounds")
-svc5=$(rt --mask 0x1F --count "$rounds")
+echo "bench: round trips, beside the minimal relay" >&2
+relay_start
+both=$(rt --mask 0x01 --count "$rounds" --versus "$RELAY_PIPE")
+svc1=$(echo "$both" | sed -n 1p) relay1=$(echo "$both" | sed -n 2p)
+both=$(rt --mask 0x1F --count "$rounds" --versus "$RELAY_PIPE")
+svc5=$(echo "$both" | sed -n 1p) relay5=$(echo "$both" | sed -n 2p)
+if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
+    relay_calls1=$(relay_count "$rpid" 0x01)
+    relay_calls5=$(relay_count "$rpid" 0x1F)
+fi
+relay_stop
 svcin=$(rt --mask 0x1F --count "$((rounds * 5))" --inflight 1)
 mem_warm=$(mem_kb "$pid")
 echo "bench: $((bulk_rounds * 5)) messages" >&2
@@ -309,8 +325,8 @@ row "console (-debug -logfile=NUL), 5 applications" "$nul5"
 row "floor: pipe echo under Wine, 1 response" "$pipe1"
 row "floor: pipe echo under Wine, 5 responses" "$pipe5"
 row "floor: UDP echo, Wine client to native peer in the namespace" "$udp"
-row "floor: minimal relay under Wine, 1 application" "$relay1"
-row "floor: minimal relay under Wine, 5 applications" "$relay5"
+row "floor: minimal relay under Wine, 1 application (round for round beside the service's row)" "$relay1"
+row "floor: minimal relay under Wine, 5 applications (round for round beside the service's row)" "$relay5"
 echo
 echo "| Figure | Value |"
 echo "|---|---|"

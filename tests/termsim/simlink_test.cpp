@@ -458,8 +458,9 @@ TEST(SimOptions, DefaultsListsAndNumbers)
     ASSERT_EQ(SIM_PARSE_OK, Parse({"--reply=Master,fleet", "--echo=Maint,3", "--echo=all",
                                    "--send=2000", "--send-apps=MBCA,4", "--start-seq=255",
                                    "--bind=127.0.0.2", "--peer=127.0.0.1", "--seed=99",
-                                   "--in-drop=0.2", "--out-dup=0.05", "--out-delay-ms=40"},
+                                   "--in-drop=0.2", "--out-dup=0.05", "--out-delay-ms=40", "--port-offset=1000"},
                                   &o));
+    EXPECT_EQ(1000, o.PortOffset);
     EXPECT_EQ(0x09, o.Reply);
     EXPECT_EQ((std::vector<uint32_t>{1, 1, 4, 1, 1}), std::vector<uint32_t>(o.Echo, o.Echo + APP_COUNT));
     EXPECT_EQ((std::vector<uint32_t>{0, 2000, 0, 0, 2000}), std::vector<uint32_t>(o.Send, o.Send + APP_COUNT));
@@ -488,6 +489,7 @@ TEST(SimOptions, RefusesBadValuesAndForeignAddresses)
     EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--peer=127.0.0"}, &o));
     EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--start-seq=256"}, &o));
     EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--start-seq=-1"}, &o));
+    EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--port-offset=30001"}, &o));  // past the last port
     EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--in-drop=1.5"}, &o));
     EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--reply=Master,Bogus"}, &o));
     EXPECT_EQ(SIM_PARSE_ERROR, Parse({"--echo=Master,x"}, &o));

@@ -221,6 +221,10 @@ int SimParseOptions(int argc, char** argv, SimOptions* o, char* err, size_t errS
             uint64_t n = 0;
             bad = !ParseUnsigned(v, MAX_PACKET_DATA, &n) || n < 12;
             o->SendSize = uint32_t(n);
+        } else if ((v = Match(arg, "--port-offset"))) {
+            uint64_t n = 0;
+            bad = !ParseUnsigned(v, 30000, &n);
+            o->PortOffset = uint16_t(n);
         } else if ((v = Match(arg, "--start-seq"))) {
             uint64_t n = 0;
             bad = !ParseUnsigned(v, 255, &n);

@@ -11,6 +11,8 @@ struct SimOptions {
     char Peer[16];            // the service's address (dotted IPv4)
     char Bind[16];            // local address of the five sockets; "0.0.0.0" for any
     uint8_t Apps;             // applications played (mask bits of AppTable indexes)
+    uint16_t PortOffset;      // added to every application's port on both sides (a second
+                              // terminal beside the first, for side-by-side benchmarks)
     uint8_t Reply;            // applications whose commands get a response
     uint32_t Echo[APP_COUNT]; // ECHO requests to send per application
     uint32_t Send[APP_COUNT]; // numbered packets to send per application

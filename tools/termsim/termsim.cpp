@@ -233,7 +233,7 @@ bool OpenSockets(Sim* s)
         a->Fd = -1;
         if (!(s->Opt.Apps & AppMaskOf(i)))
             continue;
-        const uint16_t port = uint16_t(AppTable[i].Port);
+        const uint16_t port = uint16_t(AppTable[i].Port + s->Opt.PortOffset);
         a->Fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
         if (a->Fd < 0) {
             fprintf(stderr, "termsim: socket: %s\n", strerror(errno));
