@@ -17,6 +17,13 @@ unsigned long TraceCap = TRACE_CAP_DEFAULT;
 // The trace file's name, for its rollover; empty for standard error or a name too long to keep.
 constexpr size_t TRACE_NAME_SIZE = 260;
 char TraceName[TRACE_NAME_SIZE] = "";
+// The trace file's size as last asked, and the bytes written to it since. Asking (ftell) costs
+// several system calls under Wine's runtime, once per line; a text-mode file grows by at most
+// twice what is written (a line feed becomes two bytes), so while even that stays under the cap
+// the file cannot have reached it and is not asked. Unknown (a new sink): ask at the next line.
+unsigned long TraceSizeAsked = 0;
+unsigned long TraceWritten = 0;
+bool TraceSizeKnown = false;
 
 // The line being built: its pieces are gathered here and the line goes out in one write.
 constexpr size_t LINE_SIZE = 2048;
@@ -47,6 +54,8 @@ void InstallSink(FILE* stream)
     if (TraceSink != nullptr && TraceSink != stderr)
         fclose(TraceSink);
     TraceSink = stream;
+    TraceSizeKnown = false;
+    TraceWritten = 0;
 }
 
 void LineAppend(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -68,8 +77,11 @@ void LineAppendV(const char* format, va_list args)
     }
     WriteHeld();
     fwrite(Line, 1, LineLen, TraceSink);
+    TraceWritten += LineLen;
     LineLen = 0;
-    vfprintf(TraceSink, format, args);
+    int more = vfprintf(TraceSink, format, args);
+    if (more > 0)
+        TraceWritten += static_cast<unsigned long>(more);
 }
 
 void LineAppend(const char* format, ...)
@@ -104,6 +116,7 @@ void LineWrite()
     } else {
         fwrite(Line, 1, LineLen, TraceSink);
         fflush(TraceSink);
+        TraceWritten += LineLen;
     }
     LineLen = 0;
 }
@@ -122,10 +135,15 @@ void WriteLineHead()
 // Called under the lock at a line's end; the new file starts with the line that says why.
 void RollTraceOver()
 {
-    if (TraceName[0] == '\0')
+    if (TraceName[0] == '\0' || TraceCap == 0)
+        return;
+    if (TraceSizeKnown && TraceSizeAsked < TraceCap && TraceWritten <= (TraceCap - 1 - TraceSizeAsked) / 2)
         return;
     long size = 0;
     int rolled = RollLogOver(&TraceSink, TraceName, TraceCap, &size);
+    TraceSizeKnown = size >= 0;
+    TraceSizeAsked = rolled == LOG_KEPT && size > 0 ? static_cast<unsigned long>(size) : 0;
+    TraceWritten = 0;
     if (rolled == LOG_KEPT)
         return;
     if (TraceSink == nullptr) {

@@ -89,6 +89,20 @@ TEST(Trace, FileGetsALineOnlyWhenItEnds)
     EXPECT_NE(std::string::npos, ReadAll(TracePath()).find("]: Term[3]: Got CMD=8123, Len=2\n"));
 }
 
+// What the file held stays, and each line lands at the end, after whatever another writer added.
+TEST(Trace, FileIsAppendedToWhoeverElseWrites)
+{
+    const std::string path = ::testing::TempDir() + "dulvex_trace_append.log";
+    std::ofstream(path, std::ios::trunc) << "kept from before\n";
+    ASSERT_TRUE(OpenTrace(path.c_str()));
+    TraceMessage("first\n");
+    std::ofstream(path, std::ios::app) << "another writer\n";
+    TraceMessage("second\n");
+    std::string text = ReadAll(path);
+    std::regex order("^kept from before\n[^\n]*\\]: first\nanother writer\n[^\n]*\\]: second\n$");
+    EXPECT_TRUE(std::regex_match(text, order)) << text;
+}
+
 // A small cap: the file rolls over to NAME.1 at the end of the line that reaches it, only one
 // older file is kept, and the new file starts with a line that says so.
 TEST(Trace, FileRollsOverToDotOneAtItsCap)
