@@ -6,7 +6,9 @@
  * --count counts responses. With --versus NAME, a second server on that pipe is measured round for
  * round beside the first (alternating which goes first), so that the ratio of the two is taken
  * under the same load of the machine; its figures follow on a second line, from "versus". Prints
- * one "key=value" line per server. */
+ * one "key=value" line per server. With --samples FILE, every measured latency (microseconds, one
+ * per line) is appended to FILE (and the second server's to FILE.versus), so that a benchmark can
+ * merge blocks of rounds taken at different times. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -40,8 +42,21 @@ static double Round(DulvexClient* c, unsigned mask, int bits, const uint8_t* dat
     return (double)(t1.QuadPart - t0.QuadPart) * 1e6 / (double)freq.QuadPart;
 }
 
+static const char* SamplesPath = NULL;
+
 static void Report(const char* prefix, int count, unsigned mask, double* lat, double messages, double secs)
 {
+    if (SamplesPath != NULL) {
+        char name[MAX_PATH];
+        FILE* f;
+        int i;
+        snprintf(name, sizeof name, "%s%s", SamplesPath, *prefix ? ".versus" : "");
+        f = fopen(name, "a");
+        for (i = 0; f != NULL && i < count; ++i)
+            fprintf(f, "%.0f\n", lat[i]);
+        if (f != NULL)
+            fclose(f);
+    }
     SortLatencies(lat, count);
     printf("%srounds=%d mask=0x%02x p50_us=%.0f p99_us=%.0f p999_us=%.0f max_us=%.0f msgs_per_s=%.0f\n", prefix, count,
            mask, Percentile(lat, count, 0.50), Percentile(lat, count, 0.99), Percentile(lat, count, 0.999),
@@ -112,10 +127,12 @@ int main(int argc, char** argv)
             inflight = atoi(argv[i + 1]);
         else if (strcmp(argv[i], "--versus") == 0)
             versus = argv[i + 1];
+        else if (strcmp(argv[i], "--samples") == 0)
+            SamplesPath = argv[i + 1];
     }
     if (count < 1 || size < 0 || size > DULVEX_MAX_DATA || mask == 0 || mask > DULVEX_APP_ALL || (versus && inflight)) {
         fprintf(stderr, "usage: roundtrip [--count N] [--mask M] [--size BYTES] [--pipe NAME] [--warmup N] "
-                        "[--inflight 1 | --versus NAME]\n");
+                        "[--inflight 1 | --versus NAME] [--samples FILE]\n");
         return 2;
     }
     for (i = 0; i < 5; ++i)

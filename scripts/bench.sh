@@ -16,8 +16,9 @@
 #   format and the link (native counters).
 #   with --calls N: the system calls of the service's process and of the minimal relay per round
 #   trip (strace -c -f over N round trips, 1 and 5 applications), Wine server requests among them.
-# Needs root (namespace). Options: --rounds N (default 5000), --quick (fewer rounds, 10 s idle),
-# --calls N (default 0: not counted).
+# Needs root (namespace). Options: --rounds N (default 5000, the service manager's rows in 5
+# blocks taking turns), --quick (500 rounds in 3 blocks, 10 s idle), --calls N (default 0: not
+# counted).
 # Builds what it needs in build/rel-win64 and build/rel-native.
 set -u
 cd "$(dirname "$0")/.."
@@ -25,13 +26,14 @@ SOURCE=$(pwd)
 W64=${REL_WIN64:-$SOURCE/build/rel-win64}
 NAT=${REL_NATIVE:-$SOURCE/build/rel-native}
 rounds=5000
+blocks=5
 idle_s=30
 bulk_rounds=20000   # x 5 applications = 100,000 messages
 calls=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --rounds) rounds=$2; shift ;;
-    --quick) rounds=500; idle_s=10; bulk_rounds=2000 ;;
+    --quick) rounds=500; blocks=3; idle_s=10; bulk_rounds=2000 ;;
     --calls) calls=$2; shift ;;
     *) echo "usage: scripts/bench.sh [--rounds N] [--quick] [--calls N]"; exit 2 ;;
     esac
@@ -98,6 +100,7 @@ mem_kb() {  # pid: "rss private"
     echo "$rss $priv"
 }
 
+bench_start=$(date -u '+%Y-%m-%d %H:%M')
 echo "bench: warming the prefix" >&2
 $DULVEX_WINE cmd /c exit </dev/null >/dev/null 2>&1
 
@@ -230,17 +233,24 @@ idle_pct=$(awk -v a="$c0" -v b="$c1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4
 idle_ws_us=$(awk -v a="$s0" -v b="$s1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
 idle_ws_pct=$(awk -v a="$s0" -v b="$s1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
 echo "bench: round trips, beside the minimal relay" >&2
-relay_start
-both=$(rt --mask 0x01 --count "$rounds" --versus "$RELAY_PIPE")
-svc1=$(echo "$both" | sed -n 1p) relay1=$(echo "$both" | sed -n 2p)
-both=$(rt --mask 0x1F --count "$rounds" --versus "$RELAY_PIPE")
-svc5=$(echo "$both" | sed -n 1p) relay5=$(echo "$both" | sed -n 2p)
+# The three configurations of the service manager's rows take turns in blocks of rounds (no
+# trace with the relay beside it, a trace file, the communication log, then again), and each
+# row merges its blocks: the load of this shared machine drifts over minutes, and a ratio of rows
+# taken minutes apart would measure the drift.
+per=$(( (rounds + blocks - 1) / blocks ))
+none_block() {
+    relay_start
+    rt --mask 0x01 --count "$per" --versus "$RELAY_PIPE" --samples "$W/s-svc1" >/dev/null
+    rt --mask 0x1F --count "$per" --versus "$RELAY_PIPE" --samples "$W/s-svc5" >/dev/null
+}
+none_block
 if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
     relay_calls1=$(relay_count "$rpid" 0x01)
     relay_calls5=$(relay_count "$rpid" 0x1F)
 fi
-relay_stop
 svcin=$(rt --mask 0x1F --count "$((rounds * 5))" --inflight 1)
+relayin=$(rt --pipe "$RELAY_PIPE" --mask 0x1F --count "$((rounds * 5))" --inflight 1)
+relay_stop
 mem_warm=$(mem_kb "$pid")
 echo "bench: $((bulk_rounds * 5)) messages" >&2
 bulk=$(rt --mask 0x1F --count "$bulk_rounds" --warmup 0)
@@ -266,20 +276,40 @@ if [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
 fi
 svc_stop
 
-echo "bench: service manager, trace to a file" >&2
-svc_start "-logfile=$(winpath "$W/trace.log")"
-file1=$(rt --mask 0x01 --count "$rounds")
-file5=$(rt --mask 0x1F --count "$rounds")
-svc_stop
+comm_lines=0
+for b in $(seq "$blocks"); do
+    if [ "$b" -gt 1 ]; then
+        echo "bench: service manager, no trace, block $b of $blocks" >&2
+        svc_start
+        none_block
+        relay_stop
+        svc_stop
+    fi
+    echo "bench: service manager, trace to a file, block $b of $blocks" >&2
+    svc_start "-logfile=$(winpath "$W/trace.log")"
+    rt --mask 0x01 --count "$per" --samples "$W/s-file1" >/dev/null
+    rt --mask 0x1F --count "$per" --samples "$W/s-file5" >/dev/null
+    svc_stop
+    # The communication log: one line per message and datagram, written on the loop's tick.
+    echo "bench: service manager, communication log, block $b of $blocks" >&2
+    svc_start "-commlog=$(winpath "$W/comm-$b.log")"
+    rt --mask 0x01 --count "$per" --samples "$W/s-comm1" >/dev/null
+    rt --mask 0x1F --count "$per" --samples "$W/s-comm5" >/dev/null
+    svc_stop
+    comm_lines=$((comm_lines + $(wc -l <"$W/comm-$b.log" 2>/dev/null || echo 0)))
+done
 trace_lines=$(wc -l <"$W/trace.log" 2>/dev/null || echo 0)
-
-# The communication log: one line per message and datagram, written on the loop's tick.
-echo "bench: service manager, communication log" >&2
-svc_start "-commlog=$(winpath "$W/comm.log")"
-comm1=$(rt --mask 0x01 --count "$rounds")
-comm5=$(rt --mask 0x1F --count "$rounds")
-svc_stop
-comm_lines=$(wc -l <"$W/comm.log" 2>/dev/null || echo 0)
+# The blocks' latencies merged into one result line; messages/s from the time spent in rounds.
+merged() {  # samples file, responses per round
+    sort -n "$1" | awk -v bits="$2" '{a[NR] = $1; s += $1}
+        function pct(p,  i) { i = int(p * (NR - 1) + 0.5) + 1; return a[i] }
+        END { if (NR > 0) printf "rounds=%d p50_us=%.0f p99_us=%.0f p999_us=%.0f msgs_per_s=%.0f\n",
+              NR, pct(0.5), pct(0.99), pct(0.999), NR * bits / (s / 1e6) }'
+}
+svc1=$(merged "$W/s-svc1" 1) svc5=$(merged "$W/s-svc5" 5)
+relay1=$(merged "$W/s-svc1.versus" 1) relay5=$(merged "$W/s-svc5.versus" 5)
+file1=$(merged "$W/s-file1" 1) file5=$(merged "$W/s-file5" 5)
+comm1=$(merged "$W/s-comm1" 1) comm5=$(merged "$W/s-comm5" 5)
 
 echo "bench: console, trace to the console" >&2
 con_start
@@ -307,7 +337,7 @@ over() {  # bridge result, pipe floor result: p50 and p99 over the floor's
 }
 {
 echo "Machine: $(uname -srm), $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo); $(wine --version 2>/dev/null)"
-echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC'); $rounds round trips per row (after 50 unmeasured)"
+echo "Date: $bench_start to $(date -u '+%H:%M UTC'); $rounds round trips per row (after 50 unmeasured); the service manager's rows and the relay's beside them in $blocks blocks of $per, taking turns"
 echo
 echo "| Round trip | p50 us | p99 us | p99.9 us | messages/s |"
 echo "|---|---|---|---|---|"
@@ -327,6 +357,7 @@ row "floor: pipe echo under Wine, 5 responses" "$pipe5"
 row "floor: UDP echo, Wine client to native peer in the namespace" "$udp"
 row "floor: minimal relay under Wine, 1 application (round for round beside the service's row)" "$relay1"
 row "floor: minimal relay under Wine, 5 applications (round for round beside the service's row)" "$relay5"
+row "floor: minimal relay under Wine, one command in flight per application (mask 0x1F; it serves one at a time)" "$relayin"
 echo
 echo "| Figure | Value |"
 echo "|---|---|"
@@ -344,6 +375,7 @@ echo "| communication log / no log, p50, 1 / 5 applications | $(div "$(kv "$comm
 echo "| trace to the console / no trace, p50, 1 / 5 applications | $(div "$(kv "$con1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$con5" p50_us)" "$(kv "$svc5" p50_us)") |"
 echo "| bridge overhead, console -logfile=NUL, 1 / 5 applications | $(over "$nul1" "$pipe1") / $(over "$nul5" "$pipe5") |"
 echo "| messages/s, one command in flight per application / one command to mask 0x1F | $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$svc5" msgs_per_s)") |"
+echo "| messages/s, bridge / minimal relay: one command to mask 0x1F; one command in flight per application | $(div "$(kv "$svc5" msgs_per_s)" "$(kv "$relay5" msgs_per_s)"); $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$relayin" msgs_per_s)") |"
 echo "| memory after start: VmRSS / private (smaps_rollup) | ${mem_start% *} kB / ${mem_start#* } kB |"
 echo "| memory after the round-trip rows | ${mem_warm% *} kB / ${mem_warm#* } kB |"
 echo "| memory after $((bulk_rounds * 5)) more messages | ${mem_bulk% *} kB / ${mem_bulk#* } kB (growth $(( ${mem_bulk#* } - ${mem_warm#* } )) kB private) |"
