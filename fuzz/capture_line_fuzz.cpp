@@ -14,6 +14,7 @@
 
 #include "capture.h"
 #include "debug.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -23,12 +24,6 @@ constexpr char CANARY = 0x5A;
 constexpr size_t MAX_RECORD = 597;
 // Longer inputs than libFuzzer's usual ceiling are skipped rather than checked.
 constexpr size_t LARGEST_INPUT = 1 << 16;
-
-void Check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 uint32_t Fold(const uint8_t* bytes, size_t count)
 {
@@ -150,13 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > LARGEST_INPUT)
         return 0;
-    uint8_t setup[SETUP_SIZE] = {};
-    memcpy(setup, data, size < SETUP_SIZE ? size : SETUP_SIZE);
-    size_t length = size > SETUP_SIZE ? size - SETUP_SIZE : 0;
-    // The record alone in a heap block of its own size: nothing past it may be read.
-    uint8_t* record = static_cast<uint8_t*>(malloc(length == 0 ? 1 : length));
-    if (length > 0)
-        memcpy(record, data + SETUP_SIZE, length);
+    uint8_t setup[SETUP_SIZE];
+    size_t length = 0;
+    uint8_t* record = SplitInput(data, size, setup, SETUP_SIZE, &length);
 
     bool ownBuffer = (setup[0] & 0x80) != 0;
     size_t outSize = ownBuffer ? CAPTURE_LINE_SIZE : ((size_t(setup[0]) << 8 | setup[1]) & 0x3FF);

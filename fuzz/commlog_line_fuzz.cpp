@@ -10,18 +10,13 @@
 #include <cstring>
 
 #include "commlog.h"
+#include "fuzz_input.h"
 
 namespace {
 
 constexpr size_t SETUP_SIZE = 5;
 constexpr char CANARY = 0x5A;
 constexpr size_t LARGEST_INPUT = 1 << 16;
-
-void Check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 void PickTime(const uint8_t* setup, LocalClockTime* now)
 {
@@ -51,13 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > LARGEST_INPUT)
         return 0;
-    uint8_t setup[SETUP_SIZE] = {};
-    memcpy(setup, data, size < SETUP_SIZE ? size : SETUP_SIZE);
-    size_t length = size > SETUP_SIZE ? size - SETUP_SIZE : 0;
-    // The message alone in a heap block of its own size: nothing past it may be read.
-    uint8_t* msg = static_cast<uint8_t*>(malloc(length == 0 ? 1 : length));
-    if (length > 0)
-        memcpy(msg, data + SETUP_SIZE, length);
+    uint8_t setup[SETUP_SIZE];
+    size_t length = 0;
+    uint8_t* msg = SplitInput(data, size, setup, SETUP_SIZE, &length);
 
     bool ownBuffer = (setup[1] & 0x80) != 0;
     size_t outSize = ownBuffer ? COMMLOG_LINE_SIZE : ((size_t(setup[1]) << 8 | setup[2]) & 0x1FFF);

@@ -242,9 +242,10 @@ int Serve(Bridge* b, HANDLE TermEvent)
             waits[i] = bySlot[order.Slots[i]];
         uint32_t now = LoopClockMs();
         DWORD timeout = PeriodLeftMs(lastTimer, now, TIMER_INTERVAL_MS);
-        bool holdEnds = holding && PeriodLeftMs(holdStart, now, CONSOLE_HOLD_MS) < timeout;
+        uint32_t holdLeft = holding ? PeriodLeftMs(holdStart, now, CONSOLE_HOLD_MS) : UINT32_MAX;
+        bool holdEnds = holdLeft < timeout;
         if (holdEnds)
-            timeout = PeriodLeftMs(holdStart, now, CONSOLE_HOLD_MS);
+            timeout = holdLeft;
         DWORD r = WaitForMultipleObjects(WAIT_COUNT, waits, FALSE, timeout);
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();

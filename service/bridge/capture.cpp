@@ -6,7 +6,6 @@
 
 #include "debug.h"
 #include "link_wrap.h"
-#include "local_clock.h"
 
 FILE* CaptureFile = nullptr;
 
@@ -66,13 +65,6 @@ int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data
     out[end++] = '\n';
     out[end] = '\0';
     return static_cast<int>(end);
-}
-
-void CaptureNow(CaptureTime* now)
-{
-    LocalClockTime t;
-    LocalClockNow(&t);
-    *now = {t.Sec, t.Msec, t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
 }
 
 int CaptureOpenIn(const char* dir)

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "byte_order.h"
+#include "local_clock.h"
 
 // The capture log is on only while this directory exists at the start of the bridge.
 constexpr char CAPTURE_DEBUG_DIR[] = "c:\\VarnokPaymentTerminalServiceDebug";
@@ -28,13 +29,8 @@ constexpr unsigned long CAPTURE_CAP_DEFAULT = 10UL * 1024 * 1024;
 // The log's stream, none while the log is off.
 extern FILE* CaptureFile;
 
-// One moment as the log uses it: seconds since 1970-01-01 00:00 UTC with the milliseconds of
-// that second, and the same moment as local date and time (Month 1 to 12).
-struct CaptureTime {
-    int64_t Sec;
-    int Msec;
-    int Year, Month, Day, Hour, Minute, Second;
-};
+// One moment as the log uses it: the local clock's (the log's lines name no zone offset).
+using CaptureTime = LocalClockTime;
 
 // Opens the log in the debug directory when it exists; otherwise the log stays off, silently. A
 // directory that anyone could have made to point elsewhere (a reparse point, or one owned by an
@@ -65,7 +61,7 @@ int CaptureFormatName(char* out, size_t size, const char* dir, char separator, c
 int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data, const CaptureTime* now);
 
 // The current time, from the local clock that the communication log shares.
-void CaptureNow(CaptureTime* now);
+inline void CaptureNow(CaptureTime* now) { LocalClockNow(now); }
 // The platform's part (capture_win.cpp, capture_posix.cpp): the separator between directory and
 // file name, and the judgement of the directory: 0 when the service may create files in it, 1
 // when it refuses it, with the reason in why (size bytes).

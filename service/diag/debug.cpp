@@ -20,10 +20,11 @@ char TraceName[TRACE_NAME_SIZE] = "";
 // The trace file's size as last asked, and the bytes written to it since. Asking (ftell) costs
 // several system calls under Wine's runtime, once per line; a text-mode file grows by at most
 // twice what is written (a line feed becomes two bytes), so while even that stays under the cap
-// the file cannot have reached it and is not asked. Unknown (a new sink): ask at the next line.
-unsigned long TraceSizeAsked = 0;
+// the file cannot have reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask)
+// is past any cap: the next line asks.
+constexpr unsigned long SIZE_UNKNOWN = ~0UL;
+unsigned long TraceSizeAsked = SIZE_UNKNOWN;
 unsigned long TraceWritten = 0;
-bool TraceSizeKnown = false;
 
 // The line being built: its pieces are gathered here and the line goes out in one write.
 constexpr size_t LINE_SIZE = 2048;
@@ -54,7 +55,7 @@ void InstallSink(FILE* stream)
     if (TraceSink != nullptr && TraceSink != stderr)
         fclose(TraceSink);
     TraceSink = stream;
-    TraceSizeKnown = false;
+    TraceSizeAsked = SIZE_UNKNOWN;
     TraceWritten = 0;
 }
 
@@ -137,12 +138,14 @@ void RollTraceOver()
 {
     if (TraceName[0] == '\0' || TraceCap == 0)
         return;
-    if (TraceSizeKnown && TraceSizeAsked < TraceCap && TraceWritten <= (TraceCap - 1 - TraceSizeAsked) / 2)
+    if (TraceSizeAsked < TraceCap && TraceWritten <= (TraceCap - 1 - TraceSizeAsked) / 2)
         return;
     long size = 0;
     int rolled = RollLogOver(&TraceSink, TraceName, TraceCap, &size);
-    TraceSizeKnown = size >= 0;
-    TraceSizeAsked = rolled == LOG_KEPT && size > 0 ? static_cast<unsigned long>(size) : 0;
+    if (rolled != LOG_KEPT)
+        TraceSizeAsked = 0;
+    else
+        TraceSizeAsked = size < 0 ? SIZE_UNKNOWN : static_cast<unsigned long>(size);
     TraceWritten = 0;
     if (rolled == LOG_KEPT)
         return;

@@ -49,9 +49,9 @@ void ForgetClient(PipeServer* srv)
     srv->OutCount = 0;
     srv->OutFirst = 0;
     srv->OutBytes = 0;
-    // After the cancelled operations completed, which signals the events.
+    // After the cancelled operations completed, which signals the events. The write event is
+    // not waited on while no write is pending (PipeSrvGetWriteEvent), so it may stay so.
     ResetEvent(srv->ReadOverlapped.hEvent);
-    ResetEvent(srv->WriteOverlapped.hEvent);
 }
 
 void CloseInstance(PipeServer* srv)

@@ -31,7 +31,7 @@ const std::string kEol = "\n";
 #endif
 
 // 2026-12-08 10:15:30.456 local; the seconds since 1970 are what the stamps are measured against.
-const CaptureTime kArrival = {1000002, 456, 2026, 12, 8, 10, 15, 30};
+const CaptureTime kArrival = {1000002, 456, 2026, 12, 8, 10, 15, 30, 0};
 
 // A record of exactly the given bytes on the heap, so that a read past it is caught.
 std::unique_ptr<uint8_t[]> Record(uint32_t sec, uint32_t msec, const std::string& text, size_t* length)
@@ -120,7 +120,7 @@ TEST(CaptureNow, SecondsSince1970AndTheLocalFieldsOfTheSameMoment)
 
 TEST(CaptureName, DateDashTimeDotLogInTheDirectory)
 {
-    const CaptureTime t = {0, 0, 2027, 1, 2, 3, 4, 5};
+    const CaptureTime t = {0, 0, 2027, 1, 2, 3, 4, 5, 0};
     char name[CAPTURE_NAME_SIZE];
     EXPECT_EQ(34, CaptureFormatName(name, sizeof name, "c:\\VarnokDebug", '\\', &t));
     EXPECT_STREQ("c:\\VarnokDebug\\20270102-030405.log", name);

@@ -61,9 +61,10 @@ static const char* BitName(int bit, char* buf, size_t bufSize)
     return buf;
 }
 
-static void AddJsonApps(Line* l, uint8_t mask)
+/* ,"mask":M,"apps":["Master",...]: the mask and the names of its bits. */
+static void AddJsonMask(Line* l, uint8_t mask)
 {
-    Add(l, "[");
+    Add(l, ",\"mask\":%u,\"apps\":[", mask);
     int first = 1;
     for (int bit = 0; bit < 8; ++bit) {
         char buf[8];
@@ -161,8 +162,7 @@ void OutMessage(const DulvexMessage* msg, int stamped)
     Line l;
     Begin(&l, "message", stamped, msg->Mask);
     if (Json) {
-        Add(&l, ",\"mask\":%u,\"apps\":", msg->Mask);
-        AddJsonApps(&l, msg->Mask);
+        AddJsonMask(&l, msg->Mask);
         AddJsonBody(&l, msg);
     } else {
         char status[8] = "-";
@@ -179,8 +179,7 @@ void OutNotice(const DulvexMessage* msg, int stamped)
     Line l;
     Begin(&l, "notice", stamped, msg->Mask);
     if (Json) {
-        Add(&l, ",\"mask\":%u,\"apps\":", msg->Mask);
-        AddJsonApps(&l, msg->Mask);
+        AddJsonMask(&l, msg->Mask);
         Add(&l, ",\"cmd\":%u,\"reason\":%u,\"reason_text\":", msg->Cmd, msg->Reason);
         AddJsonString(&l, DulvexReasonText(msg->Reason));
         Add(&l, ",\"count\":%lu}", (unsigned long)msg->Count);
