@@ -9,12 +9,13 @@
 #   without the bridge: a pipe echo server under Wine with the same client loop, plus UDP echoes
 #   from a Wine process to a native peer in the same namespace, and a minimal relay under Wine
 #   (bench/relay.c: the pipe, the link's frames and acknowledgements, nothing else) with the
-#   same client and its own termsim, the floor of any bridge under Wine, measured round for
-#   round beside the service's rows without a trace;
+#   same client and its own termsim, measured round for round beside the service's rows without
+#   a trace, and beside it the same relay with one wait over the pipe and the links (--overlap),
+#   the floor of a bridge that overlaps the applications' exchanges and keeps watching its client;
 #   messages/s with one command in flight per application; idle CPU of the service's threads;
 #   its memory after start and after 100,000 messages; heap allocations per message of the wire
 #   format and the link (native counters).
-#   with --calls N: the system calls of the service's process and of the minimal relay per round
+#   with --calls N: the system calls of the service's process and of both relays per round
 #   trip (strace -c -f over N round trips, 1 and 5 applications), Wine server requests among them.
 # Needs root (namespace). Options: --rounds N (default 5000, the service manager's rows in 5
 # blocks taking turns), --quick (500 rounds in 3 blocks, 10 s idle), --calls N (default 0: not
@@ -59,12 +60,12 @@ e2e_configure 198.18.0.2
 W=$E2E_WORK
 ECHO_PIPE='\\.\pipe\varnok\DulvexBenchEcho'
 PIPE_ECHO_PID= UDP_ECHO_PID= TERMSIM_PID= SRV_SESSION=dulvex-bench-$$
-RELAY_PID= RELAY_TERMSIM_PID= IDLE_FLOOR_PID=
+RELAY_PIDS= RELAY_TERMSIM_PIDS= IDLE_FLOOR_PID=
 bench_cleanup() {
     tmux kill-session -t "$SRV_SESSION" 2>/dev/null
     [ -n "$PIPE_ECHO_PID" ] && kill "$PIPE_ECHO_PID" 2>/dev/null
-    [ -n "$RELAY_PID" ] && kill "$RELAY_PID" 2>/dev/null
-    [ -n "$RELAY_TERMSIM_PID" ] && kill "$RELAY_TERMSIM_PID" 2>/dev/null
+    [ -n "$RELAY_PIDS" ] && kill $RELAY_PIDS 2>/dev/null
+    [ -n "$RELAY_TERMSIM_PIDS" ] && kill $RELAY_TERMSIM_PIDS 2>/dev/null
     [ -n "$IDLE_FLOOR_PID" ] && kill "$IDLE_FLOOR_PID" 2>/dev/null
     [ -n "$UDP_ECHO_PID" ] && kill "$UDP_ECHO_PID" 2>/dev/null
     [ -n "$TERMSIM_PID" ] && kill "$TERMSIM_PID" 2>/dev/null
@@ -131,37 +132,51 @@ rt() { w "$W64/bench/roundtrip.exe" "$@"; }
 # same load of this shared machine. Its system calls are counted like the service's.
 RELAY_PIPE='\\.\pipe\varnok\DulvexBenchRelay'
 RELAY_OFFSET=1000
-relay_calls1= relay_calls5= rpid=
-relay_count() {  # pid, mask: "total requests" per round trip
-    strace -c -f -p "$1" -o "$W/strace-relay-$2.txt" 2>/dev/null &
+# Beside it the overlapping relay (relay.exe --overlap): one wait over the pipe and the five
+# links with a read of the client always outstanding, as any bridge that overlaps the
+# applications' exchanges and keeps watching its client must do; on ports moved by 2000.
+OVL_PIPE='\\.\pipe\varnok\DulvexBenchRelayOverlap'
+OVL_OFFSET=2000
+relay_calls1= relay_calls5= ovl_calls1= ovl_calls5= rpid= opid=
+relay_count() {  # pid, pipe, mask, name: "total requests" per round trip
+    strace -c -f -p "$1" -o "$W/strace-$4-$3.txt" 2>/dev/null &
     local sp=$!
     sleep 1
-    rt --pipe "$RELAY_PIPE" --mask "$2" --count "$calls" --warmup 0 >/dev/null
+    rt --pipe "$2" --mask "$3" --count "$calls" --warmup 0 >/dev/null
     kill -INT "$sp"
     wait "$sp" 2>/dev/null
     awk -v n="$calls" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
-        END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-relay-$2.txt"
+        END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-$4-$3.txt"
+}
+one_relay() {  # name, pipe, port offset, relay.exe's options: starts it and its termsim
+    bash "$NETNS" exec "$DULVEX_TERMSIM" --reply=all --port-offset="$3" >"$W/termsim-$1.out" 2>&1 &
+    RELAY_TERMSIM_PIDS="$RELAY_TERMSIM_PIDS $!"
+    $DULVEX_WINE "$W64/bench/relay.exe" --pipe "$2" --addr 198.18.0.2 --port-offset "$3" $4 \
+        </dev/null >"$W/$1.out" 2>&1 &
+    RELAY_PIDS="$RELAY_PIDS $!"
+    for _ in $(seq 50); do grep -q '^ready' "$W/$1.out" 2>/dev/null && break; sleep 0.2; done
+    grep -q '^ready' "$W/$1.out" || { echo "bench: the $1 did not start"; exit 1; }
 }
 relay_start() {
-    bash "$NETNS" exec "$DULVEX_TERMSIM" --reply=all --port-offset=$RELAY_OFFSET >"$W/termsim-relay.out" 2>&1 &
-    RELAY_TERMSIM_PID=$!
-    $DULVEX_WINE "$W64/bench/relay.exe" --pipe "$RELAY_PIPE" --addr 198.18.0.2 --port-offset $RELAY_OFFSET \
-        </dev/null >"$W/relay.out" 2>&1 &
-    RELAY_PID=$!
-    for _ in $(seq 50); do grep -q '^ready' "$W/relay.out" 2>/dev/null && break; sleep 0.2; done
-    grep -q '^ready' "$W/relay.out" || { echo "bench: the minimal relay did not start"; exit 1; }
-    # The Windows process itself, for strace.
-    rpid=$(pgrep -f 'relay.exe' | while read -r p; do
+    one_relay relay "$RELAY_PIPE" $RELAY_OFFSET ""
+    one_relay overlap "$OVL_PIPE" $OVL_OFFSET --overlap
+    # The Windows processes themselves, for strace.
+    local p
+    for p in $(pgrep -f 'relay.exe'); do
         case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
-        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null || continue
+        if tr '\0' ' ' </proc/$p/cmdline | grep -q -- --overlap; then opid=$p; else rpid=$p; fi
+    done
 }
 relay_stop() {
-    kill "$RELAY_PID" $rpid 2>/dev/null
-    wait "$RELAY_PID" 2>/dev/null
-    for _ in $(seq 50); do [ -n "$rpid" ] && [ -d "/proc/$rpid" ] || break; sleep 0.1; done
-    kill "$RELAY_TERMSIM_PID" 2>/dev/null
-    wait "$RELAY_TERMSIM_PID" 2>/dev/null
-    RELAY_PID= RELAY_TERMSIM_PID=
+    kill $RELAY_PIDS $rpid $opid 2>/dev/null
+    wait $RELAY_PIDS 2>/dev/null
+    for p in $rpid $opid; do
+        for _ in $(seq 50); do [ -d "/proc/$p" ] || break; sleep 0.1; done
+    done
+    kill $RELAY_TERMSIM_PIDS 2>/dev/null
+    wait $RELAY_TERMSIM_PIDS 2>/dev/null
+    RELAY_PIDS= RELAY_TERMSIM_PIDS= rpid= opid=
 }
 
 # The service as users run it: registered, started and stopped by the service manager. Wine's
@@ -223,6 +238,21 @@ t0=$(date +%s.%N)
 sleep "$idle_s"
 c1=$(run_ns "$pid"); s1=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f1=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
 t1=$(date +%s.%N)
+# Then, with --calls, what each of them asks of the system while idle, per 100 ms tick.
+idle_calls= idle_floor_calls=
+if [ "$calls" -gt 0 ] && [ -n "$fpid" ] && command -v strace >/dev/null; then
+    strace -c -f -p "$pid" -o "$W/strace-idle.txt" 2>/dev/null &
+    sp1=$!
+    strace -c -f -p "$fpid" -o "$W/strace-idle-floor.txt" 2>/dev/null &
+    sp2=$!
+    sleep "$idle_s"
+    kill -INT "$sp1" "$sp2"
+    wait "$sp1" "$sp2" 2>/dev/null
+    per_tick() { awk -v n="$((idle_s * 10))" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
+        END {printf "%.1f %.1f", t / n, r / n}' "$1"; }
+    idle_calls=$(per_tick "$W/strace-idle.txt")
+    idle_floor_calls=$(per_tick "$W/strace-idle-floor.txt")
+fi
 kill "$IDLE_FLOOR_PID" $fpid 2>/dev/null
 wait "$IDLE_FLOOR_PID" 2>/dev/null
 IDLE_FLOOR_PID=
@@ -234,22 +264,38 @@ idle_ws_us=$(awk -v a="$s0" -v b="$s1" 'BEGIN {printf "%.0f", (b - a) / 1000}')
 idle_ws_pct=$(awk -v a="$s0" -v b="$s1" -v t0="$t0" -v t1="$t1" 'BEGIN {printf "%.4f", (b - a) / 1e9 / (t1 - t0) * 100}')
 echo "bench: round trips, beside the minimal relay" >&2
 # The three configurations of the service manager's rows take turns in blocks of rounds (no
-# trace with the relay beside it, a trace file, the communication log, then again), and each
+# trace with the relays beside it, a trace file, the communication log, then again), and each
 # row merges its blocks: the load of this shared machine drifts over minutes, and a ratio of rows
 # taken minutes apart would measure the drift.
 per=$(( (rounds + blocks - 1) / blocks ))
-none_block() {
+# One command in flight per application, against the service and each relay in turn (the first
+# of them changes from block to block); each block adds its latencies and "responses rate".
+inflight() {  # name, pipe (none: the service's)
+    local out
+    out=$(rt ${2:+--pipe "$2"} --mask 0x1F --count "$((per * 5))" --inflight 1 --samples "$W/s-in-$1")
+    echo "$(kv "$out" rounds) $(kv "$out" msgs_per_s)" >>"$W/in-$1"
+}
+none_block() {  # block number
     relay_start
     rt --mask 0x01 --count "$per" --versus "$RELAY_PIPE" --samples "$W/s-svc1" >/dev/null
+    rt --mask 0x01 --count "$per" --versus "$OVL_PIPE" --samples "$W/s-ovl1" >/dev/null
     rt --mask 0x1F --count "$per" --versus "$RELAY_PIPE" --samples "$W/s-svc5" >/dev/null
+    rt --mask 0x1F --count "$per" --versus "$OVL_PIPE" --samples "$W/s-ovl5" >/dev/null
+    case $(($1 % 3)) in
+    1) inflight svc; inflight relay "$RELAY_PIPE"; inflight ovl "$OVL_PIPE" ;;
+    2) inflight relay "$RELAY_PIPE"; inflight ovl "$OVL_PIPE"; inflight svc ;;
+    0) inflight ovl "$OVL_PIPE"; inflight svc; inflight relay "$RELAY_PIPE" ;;
+    esac
 }
-none_block
+none_block 1
 if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
-    relay_calls1=$(relay_count "$rpid" 0x01)
-    relay_calls5=$(relay_count "$rpid" 0x1F)
+    relay_calls1=$(relay_count "$rpid" "$RELAY_PIPE" 0x01 relay)
+    relay_calls5=$(relay_count "$rpid" "$RELAY_PIPE" 0x1F relay)
 fi
-svcin=$(rt --mask 0x1F --count "$((rounds * 5))" --inflight 1)
-relayin=$(rt --pipe "$RELAY_PIPE" --mask 0x1F --count "$((rounds * 5))" --inflight 1)
+if [ -n "$opid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
+    ovl_calls1=$(relay_count "$opid" "$OVL_PIPE" 0x01 overlap)
+    ovl_calls5=$(relay_count "$opid" "$OVL_PIPE" 0x1F overlap)
+fi
 relay_stop
 mem_warm=$(mem_kb "$pid")
 echo "bench: $((bulk_rounds * 5)) messages" >&2
@@ -281,7 +327,7 @@ for b in $(seq "$blocks"); do
     if [ "$b" -gt 1 ]; then
         echo "bench: service manager, no trace, block $b of $blocks" >&2
         svc_start
-        none_block
+        none_block "$b"
         relay_stop
         svc_stop
     fi
@@ -308,8 +354,18 @@ merged() {  # samples file, responses per round
 }
 svc1=$(merged "$W/s-svc1" 1) svc5=$(merged "$W/s-svc5" 5)
 relay1=$(merged "$W/s-svc1.versus" 1) relay5=$(merged "$W/s-svc5.versus" 5)
+# The service's rounds beside the overlapping relay, for that ratio only.
+svco1=$(merged "$W/s-ovl1" 1) svco5=$(merged "$W/s-ovl5" 5)
+ovl1=$(merged "$W/s-ovl1.versus" 1) ovl5=$(merged "$W/s-ovl5.versus" 5)
 file1=$(merged "$W/s-file1" 1) file5=$(merged "$W/s-file5" 5)
 comm1=$(merged "$W/s-comm1" 1) comm5=$(merged "$W/s-comm5" 5)
+# In flight the latencies overlap, so the rate is the blocks' responses over their time.
+inflight_row() {  # name
+    local rate
+    rate=$(awk '{n += $1; t += $1 / $2} END {if (t > 0) printf "%.0f", n / t}' "$W/in-$1")
+    merged "$W/s-in-$1" 1 | sed "s/msgs_per_s=[0-9]*/msgs_per_s=$rate/"
+}
+svcin=$(inflight_row svc) relayin=$(inflight_row relay) ovlin=$(inflight_row ovl)
 
 echo "bench: console, trace to the console" >&2
 con_start
@@ -358,6 +414,9 @@ row "floor: UDP echo, Wine client to native peer in the namespace" "$udp"
 row "floor: minimal relay under Wine, 1 application (round for round beside the service's row)" "$relay1"
 row "floor: minimal relay under Wine, 5 applications (round for round beside the service's row)" "$relay5"
 row "floor: minimal relay under Wine, one command in flight per application (mask 0x1F; it serves one at a time)" "$relayin"
+row "floor: overlapping relay under Wine, 1 application (round for round beside the service)" "$ovl1"
+row "floor: overlapping relay under Wine, 5 applications (round for round beside the service)" "$ovl5"
+row "floor: overlapping relay under Wine, one command in flight per application (mask 0x1F)" "$ovlin"
 echo
 echo "| Figure | Value |"
 echo "|---|---|"
@@ -365,10 +424,13 @@ echo "| bridge overhead, service manager, 1 application: p50 / (pipe p50 + UDP p
 echo "| bridge overhead, service manager, 5 applications: p50 / (pipe p50 + UDP p50) | $(over "$svc5" "$pipe5") |"
 echo "| bridge / minimal relay, service manager, p50, 1 / 5 applications | $(div "$(kv "$svc1" p50_us)" "$(kv "$relay1" p50_us)") / $(div "$(kv "$svc5" p50_us)" "$(kv "$relay5" p50_us)") (p99: $(div "$(kv "$svc1" p99_us)" "$(kv "$relay1" p99_us)") / $(div "$(kv "$svc5" p99_us)" "$(kv "$relay5" p99_us)")) |"
 echo "| minimal relay / floor (pipe p50 + UDP p50), 1 / 5 applications | $(over "$relay1" "$pipe1") / $(over "$relay5" "$pipe5") |"
+echo "| bridge / overlapping relay, service manager, p50, 1 / 5 applications (its own rounds beside it) | $(div "$(kv "$svco1" p50_us)" "$(kv "$ovl1" p50_us)") / $(div "$(kv "$svco5" p50_us)" "$(kv "$ovl5" p50_us)") (p99: $(div "$(kv "$svco1" p99_us)" "$(kv "$ovl1" p99_us)") / $(div "$(kv "$svco5" p99_us)" "$(kv "$ovl5" p99_us)")) |"
 echo "| idle CPU: the service's threads over ${idle_s} s (schedstat run time) | $idle_pct% of one core ($idle_us us) |"
 echo "| idle floor: a Wine thread that only wakes every 100 ms (bench/idle_floor.c), the same ${idle_s} s | $idle_floor_pct% of one core ($idle_floor_us us) |"
 echo "| idle CPU: the prefix's wineserver over the same ${idle_s} s, for every process of the prefix (the service manager, Wine's own services and the idle floor too) | $idle_ws_pct% of one core ($idle_ws_us us) |"
+[ -n "$idle_calls" ] && echo "| system calls per 100 ms tick while idle (strace -c -f, ${idle_s} s after the idle CPU's window), the service / the idle floor | ${idle_calls% *} / ${idle_floor_calls% *}, of them requests to the wineserver ${idle_calls#* } / ${idle_floor_calls#* } |"
 [ -n "$relay_calls1" ] && echo "| system calls of the minimal relay per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${relay_calls1% *} / ${relay_calls5% *}, of them requests to the wineserver (write, writev) ${relay_calls1#* } / ${relay_calls5#* } |"
+[ -n "$ovl_calls1" ] && echo "| system calls of the overlapping relay per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${ovl_calls1% *} / ${ovl_calls5% *}, of them requests to the wineserver (write, writev) ${ovl_calls1#* } / ${ovl_calls5#* } |"
 [ -n "$calls1" ] && echo "| system calls of the service per round trip (strace -c -f, $calls rounds), 1 / 5 applications | ${calls1% *} / ${calls5% *}, of them requests to the wineserver (write, writev) ${calls1#* } / ${calls5#* } |"
 echo "| trace to a file / no trace, p50, 1 / 5 applications | $(div "$(kv "$file1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$file5" p50_us)" "$(kv "$svc5" p50_us)") ($trace_lines trace lines) |"
 echo "| communication log / no log, p50, 1 / 5 applications | $(div "$(kv "$comm1" p50_us)" "$(kv "$svc1" p50_us)") / $(div "$(kv "$comm5" p50_us)" "$(kv "$svc5" p50_us)") ($comm_lines lines) |"
@@ -376,6 +438,7 @@ echo "| trace to the console / no trace, p50, 1 / 5 applications | $(div "$(kv "
 echo "| bridge overhead, console -logfile=NUL, 1 / 5 applications | $(over "$nul1" "$pipe1") / $(over "$nul5" "$pipe5") |"
 echo "| messages/s, one command in flight per application / one command to mask 0x1F | $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$svc5" msgs_per_s)") |"
 echo "| messages/s, bridge / minimal relay: one command to mask 0x1F; one command in flight per application | $(div "$(kv "$svc5" msgs_per_s)" "$(kv "$relay5" msgs_per_s)"); $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$relayin" msgs_per_s)") |"
+echo "| messages/s, bridge / overlapping relay: one command to mask 0x1F; one command in flight per application | $(div "$(kv "$svco5" msgs_per_s)" "$(kv "$ovl5" msgs_per_s)"); $(div "$(kv "$svcin" msgs_per_s)" "$(kv "$ovlin" msgs_per_s)") |"
 echo "| memory after start: VmRSS / private (smaps_rollup) | ${mem_start% *} kB / ${mem_start#* } kB |"
 echo "| memory after the round-trip rows | ${mem_warm% *} kB / ${mem_warm#* } kB |"
 echo "| memory after $((bulk_rounds * 5)) more messages | ${mem_bulk% *} kB / ${mem_bulk#* } kB (growth $(( ${mem_bulk#* } - ${mem_warm#* } )) kB private) |"
