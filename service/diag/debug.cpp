@@ -17,10 +17,10 @@ unsigned long TraceCap = TRACE_CAP_DEFAULT;
 // The trace file's name, for its rollover; empty for standard error or a name too long to keep.
 constexpr size_t TRACE_NAME_SIZE = 260;
 char TraceName[TRACE_NAME_SIZE] = "";
-// The trace file's size as last asked, and the bytes written to it since. Asking (ftell) costs
-// several system calls under Wine's runtime, once per line; a text-mode file grows by at most
-// twice what is written (a line feed becomes two bytes), so while even that stays under the cap
-// the file cannot have reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask)
+// The trace file's size as last asked, and the bytes written to it since. Asking costs system
+// calls, too many for every line; a text-mode file grows by at most twice what is written (a
+// line feed becomes two bytes), so while even that stays under the cap the file cannot have
+// reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask)
 // is past any cap: the next line asks.
 constexpr unsigned long SIZE_UNKNOWN = ~0UL;
 unsigned long TraceSizeAsked = SIZE_UNKNOWN;
@@ -196,7 +196,7 @@ bool OpenTrace(const char* name)
 {
     if (name == nullptr)
         return Tracing;
-    FILE* stream = strcmp(name, "-") == 0 ? stderr : fopen(name, "at+");
+    FILE* stream = strcmp(name, "-") == 0 ? stderr : DiagOpenAppend(name);
     if (stream != nullptr) {
         InstallSink(stream);
         Tracing = true;
@@ -314,7 +314,7 @@ bool ReportServiceEvent(const char* text)
 
 int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size)
 {
-    *size = ftell(*file);
+    *size = DiagFileSize(*file);
     if (cap == 0 || *size < 0 || static_cast<unsigned long>(*size) < cap)
         return LOG_KEPT;
     char old[FILENAME_MAX + 2];

@@ -2,6 +2,7 @@
 // There is no event log here: records are dropped, and the platform counts as NT-like so that
 // the gate logic runs as it does on Windows.
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -75,4 +76,14 @@ void DiagWriteStream(FILE* stream, const char* data, size_t len)
         data += n;
         len -= static_cast<size_t>(n);
     }
+}
+
+FILE* DiagOpenAppend(const char* name) { return fopen(name, "a+"); }
+
+long DiagFileSize(FILE* stream)
+{
+    struct stat st;
+    if (fflush(stream) != 0 || fstat(fileno(stream), &st) != 0)
+        return -1;
+    return static_cast<long>(st.st_size);
 }
