@@ -53,6 +53,15 @@ static void SendFrame(int i, DWORD n)
     send(Sock[i], (const char*)f, FrameLen[i], 0);
 }
 
+/* The client message in Msg to each application of its mask. */
+static void SendToMask(DWORD n)
+{
+    int i;
+    for (i = 0; i < APPS; ++i)
+        if (Msg[0] & (1u << i))
+            SendFrame(i, n);
+}
+
 /* One datagram of application i: its frame's acknowledgement, an answer (acknowledged here;
  * In + 3 is then the client message of got - 3 bytes), or anything else. */
 static int Take(int i, int got)
@@ -98,9 +107,7 @@ static void ServeBlocking(HANDLE h)
     int i;
     while (ReadFile(h, Msg, sizeof Msg, &n, NULL) && n >= 3) {
         unsigned mask = Msg[0];
-        for (i = 0; i < APPS; ++i)
-            if (mask & (1u << i))
-                SendFrame(i, n);
+        SendToMask(n);
         for (i = 0; i < APPS; ++i) {
             int acked = 0, answered = 0;
             if (!(mask & (1u << i)))
@@ -150,9 +157,7 @@ static void ServeOverlapped(HANDLE h, OVERLAPPED* ov, const HANDLE* bySlot)
         if (slot == 0) {
             if (!GetOverlappedResult(h, ov, &n, FALSE) || n < 3)
                 return;
-            for (i = 0; i < APPS; ++i)
-                if (Msg[0] & (1u << i))
-                    SendFrame(i, n);
+            SendToMask(n);
             if (!ReadNext(h, ov))
                 return;
         } else {
@@ -177,7 +182,7 @@ int main(int argc, char** argv)
         if (strcmp(argv[i], "--overlap") == 0)
             overlap = 1;
         else if (i + 1 >= argc)
-            offset = -1;
+            offset = -1; /* an option without its value: the usage below */
         else if (strcmp(argv[i], "--pipe") == 0)
             name = argv[++i];
         else if (strcmp(argv[i], "--addr") == 0)

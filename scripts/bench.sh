@@ -75,21 +75,33 @@ bench_cleanup() {
 trap bench_cleanup EXIT
 w() { $DULVEX_WINE "$@" </dev/null 2>>"$W/bench.err" | tr -d '\r'; }
 
-# The wine process of the service: its command line names DulvexSrv.exe and its environment
-# carries our prefix (other build trees run their own copies).
-service_pid() {
+# The Wine processes whose command line matches $1 and whose name matches $2 (an extended
+# regular expression: the Windows process itself, not the shell or the run script that started
+# it), and whose environment carries our prefix (other build trees run their own copies).
+prefix_pids() {
     local p
-    for p in $(pgrep -f 'DulvexSrv.exe' 2>/dev/null); do
-        # the Windows process itself, not the shell or the run script that started it
-        case "$(cat /proc/$p/comm 2>/dev/null)" in
-        DulvexSrv* | wine*) ;;
-        *) continue ;;
-        esac
-        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null || continue
-        echo "$p"
-        return 0
+    for p in $(pgrep -f "$1" 2>/dev/null); do
+        grep -qE "$2" /proc/$p/comm 2>/dev/null || continue
+        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"
     done
-    return 1
+}
+service_pid() { prefix_pids 'DulvexSrv.exe' '^(DulvexSrv|wine)' | head -1 | grep .; }
+# System calls while something runs: strace -c on a process into a file ($!: the strace), then
+# "calls requests" per N from that file. A Wine process asks its wineserver by a write (or
+# writev) of the request and a read of the reply; each of the other calls is the process's own.
+strace_on() { strace -c -f -p "$1" -o "$2" 2>/dev/null & }
+calls_per() {  # file, N
+    awk -v n="$2" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
+        END {printf "%.1f %.1f", t / n, r / n}' "$1"
+}
+count_calls() {  # pid, pipe (none: the service's), mask, name: "calls requests" per round trip
+    strace_on "$1" "$W/strace-$4-$3.txt"
+    local sp=$!
+    sleep 1
+    rt ${2:+--pipe "$2"} --mask "$3" --count "$calls" --warmup 0 >/dev/null
+    kill -INT "$sp"
+    wait "$sp" 2>/dev/null
+    calls_per "$W/strace-$4-$3.txt" "$calls"
 }
 # Run time in nanoseconds of all the process's threads (the first field of schedstat); utime and
 # stime count in 10 ms ticks, too coarse for an idle process.
@@ -138,16 +150,6 @@ RELAY_OFFSET=1000
 OVL_PIPE='\\.\pipe\varnok\DulvexBenchRelayOverlap'
 OVL_OFFSET=2000
 relay_calls1= relay_calls5= ovl_calls1= ovl_calls5= rpid= opid=
-relay_count() {  # pid, pipe, mask, name: "total requests" per round trip
-    strace -c -f -p "$1" -o "$W/strace-$4-$3.txt" 2>/dev/null &
-    local sp=$!
-    sleep 1
-    rt --pipe "$2" --mask "$3" --count "$calls" --warmup 0 >/dev/null
-    kill -INT "$sp"
-    wait "$sp" 2>/dev/null
-    awk -v n="$calls" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
-        END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-$4-$3.txt"
-}
 one_relay() {  # name, pipe, port offset, relay.exe's options: starts it and its termsim
     bash "$NETNS" exec "$DULVEX_TERMSIM" --reply=all --port-offset="$3" >"$W/termsim-$1.out" 2>&1 &
     RELAY_TERMSIM_PIDS="$RELAY_TERMSIM_PIDS $!"
@@ -162,13 +164,12 @@ relay_start() {
     one_relay overlap "$OVL_PIPE" $OVL_OFFSET --overlap
     # The Windows processes themselves, for strace.
     local p
-    for p in $(pgrep -f 'relay.exe'); do
-        case "$(cat /proc/$p/comm 2>/dev/null)" in relay*) ;; *) continue ;; esac
-        { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null || continue
+    for p in $(prefix_pids 'relay.exe' '^relay'); do
         if tr '\0' ' ' </proc/$p/cmdline | grep -q -- --overlap; then opid=$p; else rpid=$p; fi
     done
 }
 relay_stop() {
+    local p
     kill $RELAY_PIDS $rpid $opid 2>/dev/null
     wait $RELAY_PIDS 2>/dev/null
     for p in $rpid $opid; do
@@ -230,9 +231,7 @@ ws=$(pgrep -x 'wineserver|wineserver64' | while read -r p; do { tr '\0' '\n' </p
 $DULVEX_WINE "$W64/bench/idle_floor.exe" </dev/null >"$W/idle_floor.out" 2>&1 &
 IDLE_FLOOR_PID=$!
 for _ in $(seq 50); do grep -q '^ready' "$W/idle_floor.out" 2>/dev/null && break; sleep 0.2; done
-fpid=$(pgrep -f 'idle_floor.exe' | while read -r p; do
-    case "$(cat /proc/$p/comm 2>/dev/null)" in idle_floor*) ;; *) continue ;; esac
-    { tr '\0' '\n' </proc/$p/environ | grep -qx "WINEPREFIX=$WINEPREFIX"; } 2>/dev/null && echo "$p"; done | head -1)
+fpid=$(prefix_pids 'idle_floor.exe' '^idle_floor' | head -1)
 c0=$(run_ns "$pid"); s0=$([ -n "$ws" ] && run_ns "$ws" || echo 0); f0=$([ -n "$fpid" ] && run_ns "$fpid" || echo 0)
 t0=$(date +%s.%N)
 sleep "$idle_s"
@@ -241,17 +240,15 @@ t1=$(date +%s.%N)
 # Then, with --calls, what each of them asks of the system while idle, per 100 ms tick.
 idle_calls= idle_floor_calls=
 if [ "$calls" -gt 0 ] && [ -n "$fpid" ] && command -v strace >/dev/null; then
-    strace -c -f -p "$pid" -o "$W/strace-idle.txt" 2>/dev/null &
+    strace_on "$pid" "$W/strace-idle.txt"
     sp1=$!
-    strace -c -f -p "$fpid" -o "$W/strace-idle-floor.txt" 2>/dev/null &
+    strace_on "$fpid" "$W/strace-idle-floor.txt"
     sp2=$!
     sleep "$idle_s"
     kill -INT "$sp1" "$sp2"
     wait "$sp1" "$sp2" 2>/dev/null
-    per_tick() { awk -v n="$((idle_s * 10))" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
-        END {printf "%.1f %.1f", t / n, r / n}' "$1"; }
-    idle_calls=$(per_tick "$W/strace-idle.txt")
-    idle_floor_calls=$(per_tick "$W/strace-idle-floor.txt")
+    idle_calls=$(calls_per "$W/strace-idle.txt" $((idle_s * 10)))
+    idle_floor_calls=$(calls_per "$W/strace-idle-floor.txt" $((idle_s * 10)))
 fi
 kill "$IDLE_FLOOR_PID" $fpid 2>/dev/null
 wait "$IDLE_FLOOR_PID" 2>/dev/null
@@ -289,36 +286,23 @@ none_block() {  # block number
 }
 none_block 1
 if [ -n "$rpid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
-    relay_calls1=$(relay_count "$rpid" "$RELAY_PIPE" 0x01 relay)
-    relay_calls5=$(relay_count "$rpid" "$RELAY_PIPE" 0x1F relay)
+    relay_calls1=$(count_calls "$rpid" "$RELAY_PIPE" 0x01 relay)
+    relay_calls5=$(count_calls "$rpid" "$RELAY_PIPE" 0x1F relay)
 fi
 if [ -n "$opid" ] && [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
-    ovl_calls1=$(relay_count "$opid" "$OVL_PIPE" 0x01 overlap)
-    ovl_calls5=$(relay_count "$opid" "$OVL_PIPE" 0x1F overlap)
+    ovl_calls1=$(count_calls "$opid" "$OVL_PIPE" 0x01 overlap)
+    ovl_calls5=$(count_calls "$opid" "$OVL_PIPE" 0x1F overlap)
 fi
 relay_stop
 mem_warm=$(mem_kb "$pid")
 echo "bench: $((bulk_rounds * 5)) messages" >&2
 bulk=$(rt --mask 0x1F --count "$bulk_rounds" --warmup 0)
 mem_bulk=$(mem_kb "$pid")
-# A Wine process asks its wineserver by a write (or writev) of the request and a read of the
-# reply; each of the other calls is the process's own.
 calls1= calls5=
-count_calls() {  # mask: "total requests" per round trip
-    local sp
-    strace -c -f -p "$pid" -o "$W/strace-$1.txt" 2>/dev/null &
-    sp=$!
-    sleep 1
-    rt --mask "$1" --count "$calls" --warmup 0 >/dev/null
-    kill -INT "$sp"
-    wait "$sp" 2>/dev/null
-    awk -v n="$calls" '$NF == "total" {t = $4} $NF == "write" || $NF == "writev" {r += $4}
-        END {printf "%.1f %.1f", t / n, r / n}' "$W/strace-$1.txt"
-}
 if [ "$calls" -gt 0 ] && command -v strace >/dev/null; then
     echo "bench: counting system calls over $calls round trips" >&2
-    calls1=$(count_calls 0x01)
-    calls5=$(count_calls 0x1F)
+    calls1=$(count_calls "$pid" "" 0x01 svc)
+    calls5=$(count_calls "$pid" "" 0x1F svc)
 fi
 svc_stop
 

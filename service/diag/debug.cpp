@@ -20,8 +20,8 @@ char TraceName[TRACE_NAME_SIZE] = "";
 // The trace file's size as last asked, and the bytes written to it since. Asking costs system
 // calls, too many for every line; a text-mode file grows by at most twice what is written (a
 // line feed becomes two bytes), so while even that stays under the cap the file cannot have
-// reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask)
-// is past any cap: the next line asks.
+// reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask) is past any cap: the
+// next line asks.
 constexpr unsigned long SIZE_UNKNOWN = ~0UL;
 unsigned long TraceSizeAsked = SIZE_UNKNOWN;
 unsigned long TraceWritten = 0;
