@@ -278,7 +278,27 @@ bool WarnMessage(const char* format, ...)
     if (IsNtFamily() && !ConsoleDebug) {
         char first[EVENT_FIRST_SIZE];
         snprintf(first, sizeof first, "%s warning", ServiceName);
-        DiagWriteEvent(true, EVENT_APP_WARNING, first, text);
+        DiagWriteEvent(EVENT_APP_WARNING, first, text);
+    }
+    return Tracing;
+}
+
+bool EventMessage(unsigned long id, const char* format, ...)
+{
+    if (format == nullptr || (!Tracing && !Detached()))
+        return false;
+    va_list args;
+    if (Tracing) {
+        va_start(args, format);
+        TracePiece(format, args);
+        va_end(args);
+    }
+    if (IsNtFamily() && !ConsoleDebug) {
+        char text[EVENT_TEXT_SIZE];
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        DiagWriteEvent(id, text, nullptr);
     }
     return Tracing;
 }
@@ -303,10 +323,10 @@ bool ReportServiceEvent(const char* text)
         char first[EVENT_FIRST_SIZE];
         if (lastError != 0) {
             snprintf(first, sizeof first, "%s error: %d", ServiceName, static_cast<int>(lastError));
-            DiagWriteEvent(true, EVENT_APP_WARNING, first, text);
+            DiagWriteEvent(EVENT_APP_WARNING, first, text);
         } else {
             snprintf(first, sizeof first, "%s: %s", ServiceName, text);
-            DiagWriteEvent(false, EVENT_APP_INFO, first, nullptr);
+            DiagWriteEvent(EVENT_APP_INFO, first, nullptr);
         }
     }
     return Detached();

@@ -5,6 +5,8 @@
 
 #include <cstdarg>
 
+#include "events.h"
+
 // Process-wide console debug flag: set by the -debug run mode before the bridge starts.
 extern bool ConsoleDebug;
 
@@ -46,7 +48,4 @@ bool IsNtFamily();
 enum LogRollResult { LOG_KEPT = 0, LOG_ROLLED = 1, LOG_EMPTIED = 2 };
 int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size);
 
-// Event ids of the message table compiled into DulvexSrv.exe.
-constexpr unsigned long EVENT_APP_INFO = 0x40020101UL;
-constexpr unsigned long EVENT_APP_WARNING = 0x80020102UL;
 constexpr const char ServiceName[] = "DulvexService";

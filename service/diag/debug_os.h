@@ -20,8 +20,9 @@ unsigned long DiagLastError();
 void DiagSetLastError(unsigned long value);
 // The system's text for code into buf (NUL-terminated); false when it has none.
 bool DiagSystemText(long code, char* buf, size_t size);
-// Writes one record under the service's event source; strings as given.
-void DiagWriteEvent(bool warning, unsigned long eventId, const char* first, const char* second);
+// Writes one record under the service's event source, of the type the id's severity names;
+// strings as given.
+void DiagWriteEvent(unsigned long eventId, const char* first, const char* second);
 // Opens name as a text stream whose every write lands at the file's end, whoever else writes to
 // it in between; nullptr when it cannot be opened.
 FILE* DiagOpenAppend(const char* name);

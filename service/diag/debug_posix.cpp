@@ -60,7 +60,7 @@ bool DiagSystemText(long code, char* buf, size_t size)
     return true;
 }
 
-void DiagWriteEvent(bool, unsigned long, const char*, const char*) {}
+void DiagWriteEvent(unsigned long, const char*, const char*) {}
 
 bool IsNtFamily() { return true; }
 

@@ -124,13 +124,16 @@ bool DiagSystemText(long code, char* buf, size_t size)
     return true;
 }
 
-void DiagWriteEvent(bool warning, unsigned long eventId, const char* first, const char* second)
+void DiagWriteEvent(unsigned long eventId, const char* first, const char* second)
 {
+    WORD type = EventSeverity(eventId) == EVENT_SEVERITY_ERROR     ? EVENTLOG_ERROR_TYPE
+                : EventSeverity(eventId) == EVENT_SEVERITY_WARNING ? EVENTLOG_WARNING_TYPE
+                                                                   : EVENTLOG_INFORMATION_TYPE;
     HANDLE source = RegisterEventSourceA(nullptr, ServiceName);
     if (source == nullptr)
         return;
     const char* strings[2] = {first, second};
-    ReportEventA(source, warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr,
+    ReportEventA(source, type, 0, eventId, nullptr,
                  second ? 2 : 1, 0, strings, nullptr);
     DeregisterEventSource(source);
 }
