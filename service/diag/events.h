@@ -27,6 +27,14 @@ constexpr unsigned long EVENT_CLIENT_DROPPED = 0x80020124UL;
 // A system call the service cannot do without failed.
 constexpr unsigned long EVENT_SYSTEM_ERROR = 0xC0020130UL;
 
+// Every id above but the two kept for texts without a condition, for the table's test.
+constexpr unsigned long EVENT_CONDITIONS[] = {
+    EVENT_SERVICE_STARTED,     EVENT_SERVICE_STOPPED,   EVENT_CONFIG_FALLBACK,  EVENT_LOG_REFUSED,
+    EVENT_LOG_PAYMENT_DATA,    EVENT_COMMLOG_EXPIRED,   EVENT_LOG_FOLDER_PROTECTED, EVENT_APP_NOT_ANSWERING,
+    EVENT_APP_ANSWERING,       EVENT_HELD_DROPPED,      EVENT_CLIENT_REFUSED,   EVENT_CLIENT_DROPPED,
+    EVENT_SYSTEM_ERROR,
+};
+
 // The severity bits of an id.
 constexpr unsigned long EVENT_SEVERITY_INFO = 1, EVENT_SEVERITY_WARNING = 2, EVENT_SEVERITY_ERROR = 3;
 constexpr unsigned long EventSeverity(unsigned long id) { return id >> 30; }

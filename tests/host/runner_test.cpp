@@ -1,6 +1,7 @@
 // The service runner's control handler, the platform-heap splitter, the error texts and the
 // event-source registration, driven in-process against the real registry and status seam.
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -290,24 +291,29 @@ TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
     const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(Module, table)));
     ASSERT_NE(nullptr, data);
     auto* resource = reinterpret_cast<const MESSAGE_RESOURCE_DATA*>(data);
-    std::vector<std::string> texts;
+    std::map<DWORD, std::string> texts;
     for (DWORD b = 0; b < resource->NumberOfBlocks; ++b) {
         const MESSAGE_RESOURCE_BLOCK& block = resource->Blocks[b];
         const BYTE* entry = data + block.OffsetToEntries;
         for (DWORD id = block.LowId; id <= block.HighId; ++id) {
             auto* e = reinterpret_cast<const MESSAGE_RESOURCE_ENTRY*>(entry);
             EXPECT_EQ(0, e->Flags) << std::hex << id;
-            texts.push_back(reinterpret_cast<const char*>(e->Text));
+            texts[id] = reinterpret_cast<const char*>(e->Text);
             entry += e->Length;
         }
     }
-    EXPECT_EQ((std::vector<std::string>{"Application info: %1\r\n", "Application warning: %1 %2\r\n"}),
-              texts);
-
+    EXPECT_EQ("Application info: %1\r\n", texts[0x40020101]);
+    EXPECT_EQ("Application warning: %1 %2\r\n", texts[0x80020102]);
     EXPECT_EQ("Application info: DulvexService: started\r\n",
               Format(EVENT_APP_INFO, "DulvexService: started", nullptr));
     EXPECT_EQ("Application warning: DulvexService error: 5 SetServiceStatus\r\n",
               Format(EVENT_APP_WARNING, "DulvexService error: 5", "SetServiceStatus"));
+    // Every condition's id is in the table with its severity, and its text is the traced line.
+    for (unsigned long id : EVENT_CONDITIONS) {
+        EXPECT_EQ("%1\r\n", texts[id]) << std::hex << id;
+        EXPECT_EQ("line\r\n", Format(id, "line", nullptr)) << std::hex << id;
+    }
+    EXPECT_EQ(2 + sizeof EVENT_CONDITIONS / sizeof EVENT_CONDITIONS[0], texts.size());
     // No other id answers.
     EXPECT_EQ("", Format(0x40020103, "x", "y"));
 }
