@@ -5,7 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "client_tool.h"
+#include "client_out.h"
+#include "client_ping.h"
 
 #define DEFAULT_CONNECT_MS 5000u
 #define DEFAULT_WAIT_MS 5000u
@@ -45,7 +46,10 @@ static const char Usage[] =
     "--announce: announce this client to the service, which then hands over the answers it\n"
     "held while no client was connected and tells of commands it could not deliver:\n"
     "  notice mask=0x10 cmd=0x0045 reason=2 count=1 (not acknowledged after the retries)\n"
-    "A notice counts as one message for --wait and --count.\n"
+    "Only listen, monitor and send --wait N take it (the others would take the held answers\n"
+    "without showing them). A notice counts as one message for --wait and --count; the held\n"
+    "answers and the notices of held answers dropped are printed in addition to N.\n"
+    "status and ping never announce.\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hex; HEX data is pairs of hex digits (\"4142\").\n"
     "The pipe defaults to \\\\.\\pipe\\varnok\\Dulvex; connecting waits 5000 ms by default.\n"
@@ -112,17 +116,6 @@ static int ParseHex(const char* text, uint8_t* out, size_t outSize)
     return (int)n;
 }
 
-int ExitFor(int result)
-{
-    switch (result) {
-    case DULVEX_E_TIMEOUT: return EXIT_TIMEOUT;
-    case DULVEX_E_PROTOCOL: return EXIT_PROTOCOL;
-    case DULVEX_E_ARGUMENT:
-    case DULVEX_E_TOO_LONG: return EXIT_USAGE;
-    default: return EXIT_IO;
-    }
-}
-
 static int Report(const char* what, const DulvexClient* client, int result)
 {
     fprintf(stderr, "dulvex-client: %s: %s (system error %lu)\n", what, DulvexResultText(result), client->LastError);
@@ -130,12 +123,17 @@ static int Report(const char* what, const DulvexClient* client, int result)
 }
 
 /* Prints count messages (0: until the connection ends) within timeoutMs in all. A monitor
- * (stamped) also shows the welcome and control messages this library does not know. */
+ * (stamped) also shows the welcome and control messages this library does not know. What the
+ * service hands over at the welcome (the notices of held answers dropped, the held answers) is
+ * printed beyond count: the service gives it once, so a client that took it and did not show it
+ * would lose it. */
 static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t timeoutMs, int stamped)
 {
     DWORD start = GetTickCount();
     int welcomed = client->Welcomed;
-    for (unsigned long got = 0; count == 0 || got < count; ++got) {
+    uint32_t handedOver = 0; /* held answers printed */
+    unsigned long got = 0;
+    while (count == 0 || got < count || (client->Welcomed && handedOver < client->HeldAtWelcome)) {
         uint32_t left = DULVEX_INFINITE;
         if (timeoutMs != DULVEX_INFINITE) {
             DWORD elapsed = GetTickCount() - start;
@@ -150,10 +148,13 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
         }
         if (r == DULVEX_E_UNDELIVERED) {
             OutNotice(&msg, stamped);
+            if (msg.Reason != DULVEX_HELD_DROPPED_AGE && msg.Reason != DULVEX_HELD_DROPPED_COUNT)
+                ++got;
             continue;
         }
         if (stamped && r == DULVEX_E_PROTOCOL && msg.Mask == DULVEX_CONTROL) {
             OutControl(&msg);
+            ++got;
             continue;
         }
         if (r < 0) {
@@ -164,6 +165,11 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
             return ExitFor(r);
         }
         OutMessage(&msg, stamped);
+        /* The held answers come first after the welcome. */
+        if (client->Welcomed && handedOver < client->HeldAtWelcome)
+            ++handedOver;
+        else
+            ++got;
     }
     return EXIT_OK;
 }
@@ -290,6 +296,14 @@ static int ParseArgs(int argc, char** argv, Options* o)
                strcmp(o->Command, "monitor") != 0) {
         return UsageError("unknown command", o->Command);
     }
+    /* An announced client is handed the held answers and the notices: only a command that
+     * prints what it receives may take them. */
+    int prints = strcmp(o->Command, "listen") == 0 || strcmp(o->Command, "monitor") == 0 ||
+                 (strcmp(o->Command, "send") == 0 && o->Wait > 0);
+    if (o->Announce && !prints)
+        return UsageError("--announce takes the service's held answers and notices; only listen, monitor and "
+                          "send --wait N print them",
+                          o->Command);
     return EXIT_OK;
 }
 
