@@ -6,6 +6,8 @@
 // written that much later (a slow terminal for the round trips of ping); with command 0xFFFD and
 // one byte N, the next client that announces itself (80 7F 01 01) is handed, after the welcome,
 // a notice of one held answer dropped for count and N held answers (04 80 70 00 00 i), once.
+// A link health request (80 7F 02) is answered by MBCA's message 02 80 99 00 00, then the health
+// of five applications, each with its bit and all else 0.
 // Usage: client_echo_server PIPE-NAME [MAX-SECONDS [TRACE-FILE]]
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +74,15 @@ int main(int argc, char** argv)
                 PipeWrite(srv, answer, sizeof answer);
             }
             held = 0;
+            continue;
+        }
+        if (msg[0] == 0x80 && cmd == 0x7F02) {
+            const uint8_t before[] = {0x02, 0x80, 0x99, 0x00, 0x00};
+            PipeWrite(srv, before, sizeof before);
+            uint8_t health[6 + 5 * 27] = {0x80, 0xFF, 0x03, 0x00, 0x00, 0x05};
+            for (int app = 0; app < 5; ++app)
+                health[6 + app * 27] = static_cast<uint8_t>(1 << app);
+            PipeWrite(srv, health, sizeof health);
             continue;
         }
         if (msg[0] == 0x80 && cmd == 0xFFFE && n == header + 2) {

@@ -98,6 +98,18 @@ mask=0x04 cmd=0x8070 status=0x0000 len=1 data=02
 mask=0x04 cmd=0x8070 status=0x0000 len=1 data=03
 mask=0x01 cmd=0x8010 status=0x0000 len=0 data=" "$(cat "$work/out")"
 
+# A message that comes before the health answer was read on the user's behalf: it is printed.
+client status
+check_eq "status: exit 0" 0 "$rc"
+check_eq "status: the message that came meanwhile, then one line per application" \
+"mask=0x02 cmd=0x8099 status=0x0000 len=0 data=
+app=0x01 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x02 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x04 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x08 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x10 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0" \
+    "$(cat "$work/out")"
+
 client capture --stamp 1700000000.5 "hello world"
 check_eq "capture: exit 0" 0 "$rc"
 

@@ -28,7 +28,8 @@ static const char Usage[] =
     "  capture [--stamp SEC[.MSEC]] TEXT\n"
     "        send TEXT to the service's capture log, stamped now or with the given time.\n"
     "  status [--timeout MS]\n"
-    "        print the link health of each application, one line each.\n"
+    "        print the link health of each application, one line each (after any message\n"
+    "        that arrived meanwhile, printed as listen prints it).\n"
     "  ping [--mask M] [--count N] [--cmd C] [--timeout MS]\n"
     "        send command C (default 0x0000, ECHO, which the terminal answers with the same\n"
     "        data) N times (default 5) to each application in M (default 0x1F, all five), one\n"
@@ -174,10 +175,36 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
     return EXIT_OK;
 }
 
+/* Messages that came while the health answer was awaited are printed as listen prints them:
+ * read on the user's behalf, they are not to be lost. */
+static void PrintKept(DulvexClient* client)
+{
+    while (client->StashCount > 0) {
+        DulvexMessage msg;
+        int r = DulvexReceive(client, &msg, 0);
+        if (r == DULVEX_E_UNDELIVERED)
+            OutNotice(&msg, 0);
+        else if (r >= 0)
+            OutMessage(&msg, 0);
+    }
+}
+
 static int PrintStatus(DulvexClient* client, uint32_t timeoutMs)
 {
     static DulvexHealth health;
-    int r = DulvexLinkHealth(client, &health, timeoutMs);
+    DWORD start = GetTickCount();
+    int r;
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        r = DulvexLinkHealth(client, &health, elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
+        PrintKept(client);
+        if (r != DULVEX_E_BUSY)
+            break;
+        if (GetTickCount() - start >= timeoutMs) {
+            r = DULVEX_E_TIMEOUT;
+            break;
+        }
+    }
     if (r < 0)
         return Report("status", client, r);
     for (int i = 0; i < health.Count; ++i)

@@ -15,7 +15,8 @@
  * Thread rules:
  * - Sessions are independent: any number of threads may each use their own session.
  * - Within one session, one thread may send while another receives: sends are serialised among
- *   themselves, and so are receives (DulvexSdkReceive, DulvexSdkReceiveHandle).
+ *   themselves, and so are receives (DulvexSdkReceive, DulvexSdkReceiveHandle). DulvexSdkLinkHealth
+ *   both sends and receives: it waits for either in progress.
  * - DulvexSdkConnect and DulvexSdkClose wait for a send or receive in progress on another thread,
  *   so a receive without a time-out (DULVEX_SDK_INFINITE) holds them up until a message comes:
  *   use a time-out, or the waitable handle, in a thread that may be asked to stop.
