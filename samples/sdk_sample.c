@@ -1,10 +1,13 @@
-/* Dulvex SDK sample: sends one packet and prints every answer until each application asked has
- * answered, waiting on the session's handle and on Ctrl+C together.
+/* Dulvex SDK sample: sends one packet and prints every message until each application asked has
+ * answered or the service said that it will not, waiting on the session's handle and on Ctrl+C
+ * together. The session announces itself, so the answers the service held for it come first and
+ * a command that cannot be delivered comes back as a notice.
  *
  * Build (MinGW):  x86_64-w64-mingw32-gcc -I<sdk> sdk_sample.c -L<sdk> -ldulvex -o sdk_sample.exe
  * Build (MSVC):   cl /I<sdk> sdk_sample.c <sdk>\dulvex.lib
  * Run:            sdk_sample [MASK [COMMAND [HEX-DATA]]]   e.g. sdk_sample 0x1f 0x0123 00ff
- * Exit code: 0 every application answered, 1 a failure or no full answer within 5 s, 2 usage. */
+ * Exit code: 0 every application answered, 1 a failure or no full answer within 5 s, 2 usage,
+ * 3 every application answered or was reported, and the service reported at least one. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -87,7 +90,8 @@ int main(int argc, char** argv)
     }
     printf("sent command 0x%04X to mask 0x%02X, %d data bytes\n", cmd, mask, len);
 
-    unsigned waiting = mask;
+    unsigned waiting = mask, reported = 0;
+    int welcomed = 0;
     DWORD start = GetTickCount();
     while (waiting != 0 && r >= 0) {
         DWORD elapsed = GetTickCount() - start;
@@ -113,8 +117,24 @@ int main(int argc, char** argv)
             r = 0; /* the handle fired for a read that was started again: wait on */
             continue;
         }
+        if (r == DULVEX_SDK_E_UNDELIVERED) {
+            /* Not a failure: the session stays usable. */
+            printf("notice: command 0x%04X to 0x%02X (%s) will not be answered: reason %u, count %u\n", msg.Cmd,
+                   msg.Mask, AppName(msg.Mask), (unsigned)msg.Status, (unsigned)DULVEX_SDK_NOTICE_COUNT(&msg));
+            if (msg.Cmd == cmd && (waiting & msg.Mask) != 0) {
+                waiting &= ~(unsigned)msg.Mask;
+                reported |= msg.Mask;
+            }
+            r = 0;
+            continue;
+        }
         if (r < 0)
             break;
+        uint32_t held;
+        if (!welcomed && DulvexSdkWelcome(session, &held) == 1) {
+            welcomed = 1;
+            printf("welcome: %u held answer(s) first\n", (unsigned)held);
+        }
         printf("from 0x%02X (%s): command 0x%04X", msg.Mask, AppName(msg.Mask), msg.Cmd);
         if (msg.HasStatus)
             printf(" status 0x%04X", msg.Status);
@@ -122,11 +142,13 @@ int main(int argc, char** argv)
         for (unsigned i = 0; i < msg.Len; ++i)
             printf(" %02X", msg.Data[i]);
         printf("\n");
-        waiting &= ~(unsigned)msg.Mask;
+        /* Held answers and others' messages are shown, but only the answer to our command counts. */
+        if (msg.Cmd == (cmd | DULVEX_SDK_CMD_RESPONSE))
+            waiting &= ~(unsigned)msg.Mask;
     }
     if (r < 0)
         fprintf(stderr, "failed: %s\n", DulvexSdkResultText(r));
     DulvexSdkFree(session);
     CloseHandle(StopEvent);
-    return waiting == 0 ? 0 : 1;
+    return waiting != 0 ? 1 : reported != 0 ? 3 : 0;
 }

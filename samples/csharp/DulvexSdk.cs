@@ -13,7 +13,13 @@ namespace Dulvex
     {
         Ok = 0, Argument = -1, NotConnected = -2, NoService = -3, Busy = -4, Timeout = -5,
         Disconnected = -6, TooLong = -7, Access = -8, Protocol = -9, System = -10, NoMemory = -11,
-        Pending = -12, Cancelled = -13
+        Pending = -12, Cancelled = -13, Undelivered = -14, Kept = -15
+    }
+
+    // Why the service will not deliver a command (Message.Reason of a notice).
+    public enum NoticeReason
+    {
+        QueueFull = 1, GivenUp = 2, LinkUnusable = 3, HeldDroppedForAge = 4, HeldDroppedForCount = 5
     }
 
     public sealed class SdkException : Exception
@@ -29,7 +35,9 @@ namespace Dulvex
         }
     }
 
-    // One message from the service: one packet of one application.
+    // One message from the service: one packet of one application, or a notice (IsNotice): the
+    // command Command to the application Mask will not be answered, for Reason; Count is 1 for a
+    // command, the number dropped for held answers. A notice is no failure: the session goes on.
     public sealed class Message
     {
         public byte Mask;
@@ -37,6 +45,17 @@ namespace Dulvex
         public bool HasStatus;
         public ushort Status;
         public byte[] Data;
+        public bool IsNotice;
+        public NoticeReason Reason;
+        public uint Count;
+    }
+
+    // Link health of one application (see docs/delivery.md).
+    [StructLayout(LayoutKind.Sequential, Pack = 1)]
+    public struct AppHealth
+    {
+        public byte Mask, State, Queue, Reserved;
+        public uint SinceMs, Sent, Received, Retransmitted, GivenUp, LastHeardMs;
     }
 
     public static class Apps
@@ -63,6 +82,14 @@ namespace Dulvex
             public byte[] Data;
         }
 
+        [StructLayout(LayoutKind.Sequential, Pack = 1)]
+        public struct SdkHealth
+        {
+            public uint Count;
+            [MarshalAs(UnmanagedType.ByValArray, SizeConst = 8)]
+            public AppHealth[] Apps;
+        }
+
         [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
         public static extern uint DulvexSdkVersion();
         [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
@@ -73,6 +100,12 @@ namespace Dulvex
         public static extern void DulvexSdkFree(IntPtr session);
         [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
         public static extern int DulvexSdkConnect(IntPtr session, string pipeName, uint timeoutMs);
+        [DllImport(Dll, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern int DulvexSdkConnectEx(IntPtr session, string pipeName, uint timeoutMs, uint flags);
+        [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int DulvexSdkWelcome(IntPtr session, out uint held);
+        [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int DulvexSdkLinkHealth(IntPtr session, out SdkHealth health, uint timeoutMs);
         [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
         public static extern void DulvexSdkClose(IntPtr session);
         [DllImport(Dll, CallingConvention = CallingConvention.Cdecl)]
@@ -116,10 +149,31 @@ namespace Dulvex
             return result;
         }
 
-        // pipeName null: the service's pipe.
-        public void Connect(string pipeName, int timeoutMs)
+        // pipeName null: the service's pipe. The session announces itself: notices and the answers
+        // held for it come through Receive. plain: connect without the announcement.
+        public void Connect(string pipeName, int timeoutMs, bool plain = false)
         {
-            Check(Native.DulvexSdkConnect(handle, pipeName, (uint)timeoutMs));
+            Check(Native.DulvexSdkConnectEx(handle, pipeName, (uint)timeoutMs, plain ? 1u : 0u));
+        }
+
+        // The held answers the service's welcome announced, or -1 while no welcome came.
+        public int HeldAtWelcome
+        {
+            get {
+                uint held;
+                return Native.DulvexSdkWelcome(handle, out held) == 1 ? (int)held : -1;
+            }
+        }
+
+        // Each application's link health. Messages that come meanwhile are kept for Receive;
+        // SdkResult.Kept: receive them first.
+        public AppHealth[] LinkHealth(int timeoutMs)
+        {
+            Native.SdkHealth h;
+            Check(Native.DulvexSdkLinkHealth(handle, out h, (uint)timeoutMs));
+            var apps = new AppHealth[h.Count];
+            Array.Copy(h.Apps, apps, (int)h.Count);
+            return apps;
         }
 
         public void Close() { Native.DulvexSdkClose(handle); }
@@ -141,6 +195,10 @@ namespace Dulvex
             int r = Native.DulvexSdkReceive(handle, out m, timeoutMs < 0 ? Native.Infinite : (uint)timeoutMs);
             if (r == (int)SdkResult.Timeout)
                 return null;
+            if (r == (int)SdkResult.Undelivered)
+                return new Message { Mask = m.Mask, Command = m.Cmd, IsNotice = true, Reason = (NoticeReason)m.Status,
+                                     Count = (uint)(m.Data[0] << 24 | m.Data[1] << 16 | m.Data[2] << 8 | m.Data[3]),
+                                     Data = new byte[0] };
             Check(r);
             var data = new byte[m.Len];
             Array.Copy(m.Data, data, m.Len);

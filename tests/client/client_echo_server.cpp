@@ -3,7 +3,11 @@
 // 0x8000) whose status is the application's index and whose data is the packet's. Capture
 // records are printed on standard output. Mask 0x80 with command 0xFFFF ends the program; with
 // command 0xFFFE and a big-endian 16-bit number of milliseconds, the next packet's answers are
-// written that much later (a slow terminal for the round trips of ping).
+// written that much later (a slow terminal for the round trips of ping); with command 0xFFFD and
+// one byte N, the next client that announces itself (80 7F 01 01) is handed, after the welcome,
+// a notice of one held answer dropped for count and N held answers (04 80 70 00 00 i), once.
+// A link health request (80 7F 02) is answered by MBCA's message 02 80 99 00 00, then the health
+// of five applications, each with its bit and all else 0.
 // Usage: client_echo_server PIPE-NAME [MAX-SECONDS [TRACE-FILE]]
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +35,7 @@ int main(int argc, char** argv)
     uint8_t reply[700];
     int rc = 3;
     DWORD delayMs = 0;
+    uint8_t held = 0;
     while (GetTickCount() - start < limitMs) {
         HANDLE events[2] = {PipeSrvGetEvent(srv), PipeSrvGetWriteEvent(srv)};
         DWORD w = WaitForMultipleObjects(2, events, FALSE, 100);
@@ -52,6 +57,33 @@ int main(int argc, char** argv)
         if (msg[0] == 0x80 && cmd == 0xFFFF) {
             rc = 0;
             break;
+        }
+        if (msg[0] == 0x80 && cmd == 0xFFFD && n == header + 1) {
+            held = msg[header];
+            continue;
+        }
+        if (msg[0] == 0x80 && cmd == 0x7F01) {
+            const uint8_t welcome[] = {0x80, 0xFF, 0x01, 0x00, 0x00, 0x01, 0x00, held};
+            PipeWrite(srv, welcome, sizeof welcome);
+            if (held > 0) {
+                const uint8_t notice[] = {0x80, 0xFF, 0x02, 0x00, 0x05, 0x04, 0x80, 0x70, 0x00, 0x00, 0x00, 0x01};
+                PipeWrite(srv, notice, sizeof notice);
+            }
+            for (uint8_t i = 1; i <= held; ++i) {
+                const uint8_t answer[] = {0x04, 0x80, 0x70, 0x00, 0x00, i};
+                PipeWrite(srv, answer, sizeof answer);
+            }
+            held = 0;
+            continue;
+        }
+        if (msg[0] == 0x80 && cmd == 0x7F02) {
+            const uint8_t before[] = {0x02, 0x80, 0x99, 0x00, 0x00};
+            PipeWrite(srv, before, sizeof before);
+            uint8_t health[6 + 5 * 27] = {0x80, 0xFF, 0x03, 0x00, 0x00, 0x05};
+            for (int app = 0; app < 5; ++app)
+                health[6 + app * 27] = static_cast<uint8_t>(1 << app);
+            PipeWrite(srv, health, sizeof health);
+            continue;
         }
         if (msg[0] == 0x80 && cmd == 0xFFFE && n == header + 2) {
             delayMs = static_cast<DWORD>(msg[header] << 8 | msg[header + 1]);

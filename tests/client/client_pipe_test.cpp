@@ -151,6 +151,36 @@ TEST_F(ClientPipeTest, NoticesWelcomeAndHealth)
     EXPECT_EQ(DulvexReceive(&client_, &msg, 0), DULVEX_E_TIMEOUT);
 }
 
+// Six held answers wait behind the welcome: the health request keeps four, refuses to read the
+// fifth, and nothing is lost; the answer that came meanwhile serves the next request.
+TEST_F(ClientPipeTest, HealthRequestNeverLosesAMessage)
+{
+    ConnectAndAccept();
+    const uint8_t welcome[] = {0x80, 0xFF, 0x01, 0x00, 0x00, 0x01, 0x00, 0x06};
+    ASSERT_EQ(PipeWrite(srv_, welcome, sizeof welcome), 8);
+    for (uint8_t i = 1; i <= 6; ++i) {
+        const uint8_t held[] = {0x01, 0x80, 0x60, 0x00, 0x00, i};
+        ASSERT_EQ(PipeWrite(srv_, held, sizeof held), 6);
+    }
+    std::vector<uint8_t> health = {0x80, 0xFF, 0x03, 0x00, 0x00, 0x05};
+    health.resize(6 + 5 * 27, 0);
+    ASSERT_EQ(PipeWrite(srv_, health.data(), static_cast<uint32_t>(health.size())), 141);
+    DulvexHealth h;
+    EXPECT_EQ(DulvexLinkHealth(&client_, &h, 5000), DULVEX_E_BUSY);
+    EXPECT_EQ(client_.HeldAtWelcome, 6u);
+    EXPECT_EQ(DulvexLinkHealth(&client_, &h, 5000), DULVEX_E_BUSY) << "refused before it reads";
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x02}));
+    EXPECT_FALSE(WaitServer(srv_, 100)) << "the refused request is not sent";
+    DulvexMessage msg;
+    for (uint8_t i = 1; i <= 6; ++i) {
+        ASSERT_EQ(DulvexReceive(&client_, &msg, 1000), 6) << "held answer " << int(i);
+        EXPECT_EQ(msg.Data[0], i);
+    }
+    ASSERT_EQ(DulvexLinkHealth(&client_, &h, 5000), DULVEX_OK);
+    EXPECT_EQ(h.Count, 5);
+    EXPECT_EQ(DulvexReceive(&client_, &msg, 0), DULVEX_E_TIMEOUT);
+}
+
 TEST_F(ClientPipeTest, LargestPacketArrivesWhole)
 {
     ConnectAndAccept();

@@ -81,6 +81,35 @@ check_eq "ping with one late answer: exit 3" 3 "$rc"
 check_match "ping with one late answer: counted late, not as the next round's" \
     '^app=0x04 name=Maint cmd=0x0000 sent=3 answered=2 lost=1 late=1 min-ms=[0-9]+\.[0-9]{3} ' "$(cat "$work/out")"
 
+# An announced client is handed the held answers once: a command that cannot print them refuses
+# to announce, and one that prints prints them all, beyond the count asked for.
+client send --mask 0x80 --cmd 0xFFFD --data 03
+for args in "status" "ping --count 1" "capture x" "send --mask 1 --cmd 1"; do
+    client --announce $args
+    check_eq "--announce $args: refused" 1 "$rc"
+    check_match "--announce $args: says why" "--announce takes the service's held answers" "$(cat "$work/err")"
+done
+client --announce send --mask 0x01 --cmd 0x0010 --wait 1 --timeout 3000
+check_eq "--announce send --wait 1: exit 0" 0 "$rc"
+check_eq "--announce send --wait 1: the drop, the three held answers, then the answer" \
+"notice mask=0x04 cmd=0x8070 reason=5 count=1 (held answers dropped for count)
+mask=0x04 cmd=0x8070 status=0x0000 len=1 data=01
+mask=0x04 cmd=0x8070 status=0x0000 len=1 data=02
+mask=0x04 cmd=0x8070 status=0x0000 len=1 data=03
+mask=0x01 cmd=0x8010 status=0x0000 len=0 data=" "$(cat "$work/out")"
+
+# A message that comes before the health answer was read on the user's behalf: it is printed.
+client status
+check_eq "status: exit 0" 0 "$rc"
+check_eq "status: the message that came meanwhile, then one line per application" \
+"mask=0x02 cmd=0x8099 status=0x0000 len=0 data=
+app=0x01 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x02 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x04 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x08 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0
+app=0x10 state=unknown since-ms=0 sent=0 received=0 retransmitted=0 given-up=0 queue=0 last-heard-ms=0" \
+    "$(cat "$work/out")"
+
 client capture --stamp 1700000000.5 "hello world"
 check_eq "capture: exit 0" 0 "$rc"
 

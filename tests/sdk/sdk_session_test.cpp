@@ -1,7 +1,9 @@
 // The SDK DLL through its import library, against the service's own pipe server on a real pipe:
-// results without a service, the waitable handle, a send while another thread receives.
+// results without a service, the waitable handle, a send while another thread receives, the
+// delivery notices, the welcome's held count and link health that loses nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +21,14 @@ TEST(SdkNoService, ResultsWithoutAConnection)
     EXPECT_STREQ(DulvexSdkResultText(DULVEX_SDK_E_TIMEOUT), "timed out");
     EXPECT_STREQ(DulvexSdkResultText(7), "ok");
     EXPECT_STREQ(DulvexSdkResultText(DULVEX_SDK_E_CANCELLED), "cancelled: the session was closed");
+    // Every code has its own text: the library's notice code (-11) is no alias of the DLL's -11.
+    std::vector<std::string> texts;
+    for (int code = DULVEX_SDK_E_ARGUMENT; code >= DULVEX_SDK_E_KEPT; --code) {
+        std::string text = DulvexSdkResultText(code);
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << code << ": " << text;
+        EXPECT_NE(text, "unknown error") << code;
+        texts.push_back(text);
+    }
 
     DulvexSdkMessage msg;
     const struct {
@@ -32,6 +42,9 @@ TEST(SdkNoService, ResultsWithoutAConnection)
         {"send time-out", DulvexSdkSetSendTimeout(nullptr, 100), DULVEX_SDK_E_ARGUMENT},
         {"async", DulvexSdkReceiveAsync(nullptr, 0, [](void*, int, const DulvexSdkMessage*) {}, nullptr),
          DULVEX_SDK_E_ARGUMENT},
+        {"connect with flags", DulvexSdkConnectEx(nullptr, nullptr, 0, 0), DULVEX_SDK_E_ARGUMENT},
+        {"welcome", DulvexSdkWelcome(nullptr, nullptr), DULVEX_SDK_E_ARGUMENT},
+        {"link health", DulvexSdkLinkHealth(nullptr, nullptr, 0), DULVEX_SDK_E_ARGUMENT},
     };
     for (const auto& c : nulls)
         EXPECT_EQ(c.got, c.want) << c.what;
@@ -51,6 +64,10 @@ TEST(SdkNoService, ResultsWithoutAConnection)
     EXPECT_EQ(DulvexSdkReceiveAsync(s, 0, nullptr, nullptr), DULVEX_SDK_E_ARGUMENT);
     EXPECT_EQ(DulvexSdkReceiveAsync(s, 0, [](void*, int, const DulvexSdkMessage*) {}, nullptr),
               DULVEX_SDK_E_NOT_CONNECTED);
+    DulvexSdkHealth health;
+    EXPECT_EQ(DulvexSdkLinkHealth(s, &health, 0), DULVEX_SDK_E_NOT_CONNECTED);
+    EXPECT_EQ(DulvexSdkWelcome(s, nullptr), 0);
+    EXPECT_EQ(DulvexSdkConnectEx(s, "x", 0, 2), DULVEX_SDK_E_ARGUMENT) << "an unknown flag";
     std::string absent = TestPipeName("sdk-absent");
     EXPECT_EQ(DulvexSdkConnect(s, absent.c_str(), 200), DULVEX_SDK_E_NO_SERVICE);
     EXPECT_EQ(DulvexSdkLastError(s), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
@@ -68,6 +85,8 @@ protected:
         ASSERT_NE(s_, nullptr);
         ASSERT_EQ(DulvexSdkConnect(s_, name_.c_str(), 2000), DULVEX_SDK_OK);
         ASSERT_EQ(AcceptClient(srv_), 0);
+        // A session announces itself unless asked to connect plain.
+        ASSERT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x01, 0x01}));
     }
     void TearDown() override
     {
@@ -162,6 +181,115 @@ TEST_F(SdkSessionTest, OneThreadSendsWhileAnotherReceives)
     std::vector<uint8_t> capture = ServerGets();
     ASSERT_EQ(capture.size(), 14u);
     EXPECT_EQ(memcmp(capture.data() + 11, "sdk", 3), 0);
+}
+
+// A health answer of five applications, the last one not answering.
+std::vector<uint8_t> HealthAnswer()
+{
+    std::vector<uint8_t> health = {0x80, 0xFF, 0x03, 0x00, 0x00, 0x05};
+    for (int i = 0; i < 5; ++i) {
+        std::vector<uint8_t> record(27, 0);
+        record[0] = static_cast<uint8_t>(1 << i);
+        record[1] = i == 4 ? 3 : 1;
+        record[9] = static_cast<uint8_t>(10 + i);  // frames sent
+        record[22] = static_cast<uint8_t>(i);
+        health.insert(health.end(), record.begin(), record.end());
+    }
+    return health;
+}
+
+// The welcome announces six held answers; the health request keeps four of them and refuses to
+// read on; every one is received in order, then a notice as a result of its own, and the
+// session goes on.
+TEST_F(SdkSessionTest, HeldAnswersNoticesAndHealthLoseNothing)
+{
+    uint32_t held = 99;
+    EXPECT_EQ(DulvexSdkWelcome(s_, &held), 0);
+    const uint8_t welcome[] = {0x80, 0xFF, 0x01, 0x00, 0x00, 0x01, 0x00, 0x06};
+    ASSERT_EQ(PipeWrite(srv_, welcome, sizeof welcome), 8);
+    for (uint8_t i = 1; i <= 6; ++i) {
+        const uint8_t answer[] = {0x08, 0x80, 0x61, 0x00, 0x00, i};
+        ASSERT_EQ(PipeWrite(srv_, answer, sizeof answer), 6);
+    }
+    const uint8_t notice[] = {0x80, 0xFF, 0x02, 0x00, 0x02, 0x10, 0x00, 0x45, 0x00, 0x00, 0x01, 0x02};
+    ASSERT_EQ(PipeWrite(srv_, notice, sizeof notice), 12);
+    std::vector<uint8_t> health = HealthAnswer();
+    ASSERT_EQ(PipeWrite(srv_, health.data(), static_cast<uint32_t>(health.size())), 141);
+
+    DulvexSdkHealth h;
+    EXPECT_EQ(DulvexSdkLinkHealth(s_, &h, 5000), DULVEX_SDK_E_KEPT);
+    EXPECT_EQ(DulvexSdkWelcome(s_, &held), 1);
+    EXPECT_EQ(held, 6u);
+    HANDLE handle = DulvexSdkReceiveHandle(s_);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_OBJECT_0) << "kept messages wake a waiter";
+    DulvexSdkMessage msg;
+    for (uint8_t i = 1; i <= 6; ++i) {
+        ASSERT_EQ(DulvexSdkReceive(s_, &msg, 1000), 1) << "held answer " << int(i);
+        EXPECT_EQ(msg.Mask, 0x08);
+        EXPECT_EQ(msg.Cmd, 0x8061);
+        EXPECT_EQ(msg.Data[0], i);
+    }
+    ASSERT_EQ(DulvexSdkReceive(s_, &msg, 1000), DULVEX_SDK_E_UNDELIVERED);
+    EXPECT_EQ(msg.Mask, 0x10);
+    EXPECT_EQ(msg.Cmd, 0x0045);
+    EXPECT_EQ(msg.Status, DULVEX_SDK_NOTICE_GIVEN_UP);
+    EXPECT_EQ(msg.HasStatus, 0);
+    EXPECT_EQ(msg.Len, 4);
+    EXPECT_EQ(DULVEX_SDK_NOTICE_COUNT(&msg), 0x102u);
+
+    ASSERT_EQ(DulvexSdkLinkHealth(s_, &h, 5000), DULVEX_SDK_OK);
+    ASSERT_EQ(h.Count, 5u);
+    EXPECT_EQ(h.Apps[4].Mask, 0x10);
+    EXPECT_EQ(h.Apps[4].State, 3);
+    EXPECT_EQ(h.Apps[4].Sent, 14u);
+    EXPECT_EQ(h.Apps[3].Queue, 3);
+    EXPECT_EQ(DulvexSdkReceive(s_, &msg, 0), DULVEX_SDK_E_TIMEOUT);
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x02}));
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x80, 0x7F, 0x02}));
+    const uint8_t data[] = {0x01};
+    EXPECT_EQ(DulvexSdkSend(s_, 0x10, 0x0046, 0, data, 1), 4) << "the session goes on";
+}
+
+TEST_F(SdkSessionTest, PlainSessionSendsNoAnnouncement)
+{
+    DulvexSdkClose(s_);
+    ASSERT_TRUE(WaitServer(srv_));
+    EXPECT_EQ(GotOverResult(srv_), 0);
+    ASSERT_EQ(DulvexSdkConnectEx(s_, name_.c_str(), 2000, DULVEX_SDK_CONNECT_PLAIN), DULVEX_SDK_OK);
+    ASSERT_EQ(AcceptClient(srv_), 0);
+    EXPECT_EQ(DulvexSdkSend(s_, 0x01, 0x0001, 0, nullptr, 0), 3);
+    EXPECT_EQ(ServerGets(), (std::vector<uint8_t>{0x01, 0x00, 0x01}));
+}
+
+// A notice reaches an asynchronous receive with its message.
+TEST_F(SdkSessionTest, AsyncReceiveGetsANotice)
+{
+    struct Got {
+        int Result = 0;
+        DulvexSdkMessage Msg{};
+        bool HadMsg = false;
+        HANDLE Done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    } got;
+    auto record = [](void* context, int result, const DulvexSdkMessage* msg) {
+        Got* g = static_cast<Got*>(context);
+        g->Result = result;
+        g->HadMsg = msg != nullptr;
+        if (msg != nullptr)
+            g->Msg = *msg;
+        SetEvent(g->Done);
+    };
+    ASSERT_EQ(DulvexSdkReceiveAsync(s_, 5000, record, &got), DULVEX_SDK_OK);
+    const uint8_t notice[] = {0x80, 0xFF, 0x02, 0x00, 0x01, 0x02, 0x00, 0x59, 0x00, 0x00, 0x00, 0x01};
+    ASSERT_EQ(PipeWrite(srv_, notice, sizeof notice), 12);
+    ASSERT_EQ(WaitForSingleObject(got.Done, 5000), WAIT_OBJECT_0);
+    CloseHandle(got.Done);
+    EXPECT_EQ(got.Result, DULVEX_SDK_E_UNDELIVERED);
+    ASSERT_TRUE(got.HadMsg);
+    EXPECT_EQ(got.Msg.Mask, 0x02);
+    EXPECT_EQ(got.Msg.Cmd, 0x0059);
+    EXPECT_EQ(got.Msg.Status, DULVEX_SDK_NOTICE_QUEUE_FULL);
+    EXPECT_EQ(DULVEX_SDK_NOTICE_COUNT(&got.Msg), 1u);
 }
 
 // What the callbacks of asynchronous receives reported, in order.

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "client_tool.h"
+#include "client_out.h"
 
 #define LINE_SIZE 2048
 

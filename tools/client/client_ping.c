@@ -9,7 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "client_tool.h"
+#include "client_out.h"
+#include "client_ping.h"
 
 #define TAG_LEN 5
 #define ECHO_CMD 0x0000u

@@ -5,7 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "client_tool.h"
+#include "client_out.h"
+#include "client_ping.h"
 
 #define DEFAULT_CONNECT_MS 5000u
 #define DEFAULT_WAIT_MS 5000u
@@ -27,7 +28,8 @@ static const char Usage[] =
     "  capture [--stamp SEC[.MSEC]] TEXT\n"
     "        send TEXT to the service's capture log, stamped now or with the given time.\n"
     "  status [--timeout MS]\n"
-    "        print the link health of each application, one line each.\n"
+    "        print the link health of each application, one line each (after any message\n"
+    "        that arrived meanwhile, printed as listen prints it).\n"
     "  ping [--mask M] [--count N] [--cmd C] [--timeout MS]\n"
     "        send command C (default 0x0000, ECHO, which the terminal answers with the same\n"
     "        data) N times (default 5) to each application in M (default 0x1F, all five), one\n"
@@ -45,7 +47,10 @@ static const char Usage[] =
     "--announce: announce this client to the service, which then hands over the answers it\n"
     "held while no client was connected and tells of commands it could not deliver:\n"
     "  notice mask=0x10 cmd=0x0045 reason=2 count=1 (not acknowledged after the retries)\n"
-    "A notice counts as one message for --wait and --count.\n"
+    "Only listen, monitor and send --wait N take it (the others would take the held answers\n"
+    "without showing them). A notice counts as one message for --wait and --count; the held\n"
+    "answers and the notices of held answers dropped are printed in addition to N.\n"
+    "status and ping never announce.\n"
     "\n"
     "Numbers are decimal or 0x-prefixed hex; HEX data is pairs of hex digits (\"4142\").\n"
     "The pipe defaults to \\\\.\\pipe\\varnok\\Dulvex; connecting waits 5000 ms by default.\n"
@@ -112,17 +117,6 @@ static int ParseHex(const char* text, uint8_t* out, size_t outSize)
     return (int)n;
 }
 
-int ExitFor(int result)
-{
-    switch (result) {
-    case DULVEX_E_TIMEOUT: return EXIT_TIMEOUT;
-    case DULVEX_E_PROTOCOL: return EXIT_PROTOCOL;
-    case DULVEX_E_ARGUMENT:
-    case DULVEX_E_TOO_LONG: return EXIT_USAGE;
-    default: return EXIT_IO;
-    }
-}
-
 static int Report(const char* what, const DulvexClient* client, int result)
 {
     fprintf(stderr, "dulvex-client: %s: %s (system error %lu)\n", what, DulvexResultText(result), client->LastError);
@@ -130,12 +124,17 @@ static int Report(const char* what, const DulvexClient* client, int result)
 }
 
 /* Prints count messages (0: until the connection ends) within timeoutMs in all. A monitor
- * (stamped) also shows the welcome and control messages this library does not know. */
+ * (stamped) also shows the welcome and control messages this library does not know. What the
+ * service hands over at the welcome (the notices of held answers dropped, the held answers) is
+ * printed beyond count: the service gives it once, so a client that took it and did not show it
+ * would lose it. */
 static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t timeoutMs, int stamped)
 {
     DWORD start = GetTickCount();
     int welcomed = client->Welcomed;
-    for (unsigned long got = 0; count == 0 || got < count; ++got) {
+    uint32_t handedOver = 0; /* held answers printed */
+    unsigned long got = 0;
+    while (count == 0 || got < count || (client->Welcomed && handedOver < client->HeldAtWelcome)) {
         uint32_t left = DULVEX_INFINITE;
         if (timeoutMs != DULVEX_INFINITE) {
             DWORD elapsed = GetTickCount() - start;
@@ -150,10 +149,13 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
         }
         if (r == DULVEX_E_UNDELIVERED) {
             OutNotice(&msg, stamped);
+            if (msg.Reason != DULVEX_HELD_DROPPED_AGE && msg.Reason != DULVEX_HELD_DROPPED_COUNT)
+                ++got;
             continue;
         }
         if (stamped && r == DULVEX_E_PROTOCOL && msg.Mask == DULVEX_CONTROL) {
             OutControl(&msg);
+            ++got;
             continue;
         }
         if (r < 0) {
@@ -164,14 +166,45 @@ static int PrintMessages(DulvexClient* client, unsigned long count, uint32_t tim
             return ExitFor(r);
         }
         OutMessage(&msg, stamped);
+        /* The held answers come first after the welcome. */
+        if (client->Welcomed && handedOver < client->HeldAtWelcome)
+            ++handedOver;
+        else
+            ++got;
     }
     return EXIT_OK;
+}
+
+/* Messages that came while the health answer was awaited are printed as listen prints them:
+ * read on the user's behalf, they are not to be lost. */
+static void PrintKept(DulvexClient* client)
+{
+    while (client->StashCount > 0) {
+        DulvexMessage msg;
+        int r = DulvexReceive(client, &msg, 0);
+        if (r == DULVEX_E_UNDELIVERED)
+            OutNotice(&msg, 0);
+        else if (r >= 0)
+            OutMessage(&msg, 0);
+    }
 }
 
 static int PrintStatus(DulvexClient* client, uint32_t timeoutMs)
 {
     static DulvexHealth health;
-    int r = DulvexLinkHealth(client, &health, timeoutMs);
+    DWORD start = GetTickCount();
+    int r;
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        r = DulvexLinkHealth(client, &health, elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
+        PrintKept(client);
+        if (r != DULVEX_E_BUSY)
+            break;
+        if (GetTickCount() - start >= timeoutMs) {
+            r = DULVEX_E_TIMEOUT;
+            break;
+        }
+    }
     if (r < 0)
         return Report("status", client, r);
     for (int i = 0; i < health.Count; ++i)
@@ -290,6 +323,14 @@ static int ParseArgs(int argc, char** argv, Options* o)
                strcmp(o->Command, "monitor") != 0) {
         return UsageError("unknown command", o->Command);
     }
+    /* An announced client is handed the held answers and the notices: only a command that
+     * prints what it receives may take them. */
+    int prints = strcmp(o->Command, "listen") == 0 || strcmp(o->Command, "monitor") == 0 ||
+                 (strcmp(o->Command, "send") == 0 && o->Wait > 0);
+    if (o->Announce && !prints)
+        return UsageError("--announce takes the service's held answers and notices; only listen, monitor and "
+                          "send --wait N print them",
+                          o->Command);
     return EXIT_OK;
 }
 

@@ -415,6 +415,14 @@ static int ReceiveRaw(DulvexClient* client, DulvexMessage* msg, DWORD start, uin
         DWORD err = GetLastError();
         if (err == ERROR_OPERATION_ABORTED)
             continue; /* cancelled by a send that timed out */
+        if (err == ERROR_IO_INCOMPLETE) {
+            /* The event was set by hand for messages kept aside; the read still waits. */
+            client->ReadPending = 1;
+            ResetEvent(ov->hEvent);
+            if (HasOverlappedIoCompleted(ov))
+                SetEvent(ov->hEvent);
+            continue;
+        }
         if (err == ERROR_MORE_DATA) {
             DiscardRest(client);
             client->LastError = err;
@@ -435,8 +443,10 @@ static int ReceiveSorted(DulvexClient* client, DulvexMessage* msg, DulvexHealth*
             return r;
         int kind = DulvexSortMessage(msg, health);
         if (kind == 1) {
-            client->Welcomed = 1;
+            /* The count first: another thread may read it once Welcomed is set. */
             client->HeldAtWelcome = (uint32_t)(msg->Data[1] << 8 | msg->Data[2]);
+            MemoryBarrier();
+            client->Welcomed = 1;
             continue;
         }
         if (kind == 2 && health == NULL)
@@ -470,24 +480,27 @@ int DulvexLinkHealth(DulvexClient* client, DulvexHealth* health, uint32_t timeou
         return DULVEX_E_ARGUMENT;
     if (!IsOpen(client))
         return DULVEX_E_NOT_CONNECTED;
+    /* Refused before anything is read: a message read with no room to keep it would be lost. */
+    if (client->StashCount >= STASH_SIZE)
+        return DULVEX_E_BUSY;
     uint8_t req[8];
     int r = WriteMessage(client, req, DulvexEncodeHealthRequest(req, sizeof req));
     if (r < 0)
         return r;
     DWORD start = GetTickCount();
     for (;;) {
+        if (client->StashCount >= STASH_SIZE)
+            return DULVEX_E_BUSY; /* the answer is taken in passing by a later receive */
         DulvexMessage msg;
         r = ReceiveSorted(client, &msg, health, Remaining(start, timeoutMs));
         if (r == 2)
             return DULVEX_OK;
-        if (r < 0 && r != DULVEX_E_UNDELIVERED)
-            return r;
-        if (client->StashCount >= STASH_SIZE)
-            return DULVEX_E_BUSY;
-        /* Kept as the raw bytes: the read buffer still holds them. */
+        /* A control message this library does not know is kept too, for DulvexReceive to report. */
         uint32_t n = (uint32_t)client->ReadOverlapped.InternalHigh;
-        if (n > DULVEX_MAX_RECEIVE)
-            return DULVEX_E_PROTOCOL;
+        int whole = r >= 0 || r == DULVEX_E_UNDELIVERED || (r == DULVEX_E_PROTOCOL && client->LastError == 0);
+        if (!whole || n > DULVEX_MAX_RECEIVE)
+            return r;
+        /* Kept as the raw bytes: the read buffer still holds them. */
         int slot = (client->StashFirst + client->StashCount) % STASH_SIZE;
         memcpy(client->Stash[slot], client->ReadBuffer, n);
         client->StashLen[slot] = n;

@@ -179,7 +179,10 @@ int DulvexConnect(DulvexClient* client, const char* pipeName, uint32_t timeoutMs
 int DulvexConnectEx(DulvexClient* client, const char* pipeName, uint32_t timeoutMs, unsigned flags);
 
 /* Asks the service for link health and waits up to timeoutMs for it. Up to 4 other messages that
- * arrive meanwhile are kept for DulvexReceive; with more, DULVEX_E_BUSY. */
+ * arrive meanwhile are kept, in order, for DulvexReceive. With 4 kept it reads no further and
+ * returns DULVEX_E_BUSY (at once when they were kept by an earlier call): receive them, then ask
+ * again. Nothing read is lost; an answer that comes later is taken in passing. Works with or
+ * without the announcement. */
 int DulvexLinkHealth(DulvexClient* client, DulvexHealth* health, uint32_t timeoutMs);
 
 /* Closes the connection; the record can be connected again. */

@@ -8,7 +8,9 @@
 
 #include "dulvex_client.h"
 
-/* The DLL's codes are the library's; a mismatch fails the build. */
+/* The DLL's codes are the library's up to DULVEX_SDK_E_SYSTEM; a mismatch fails the build. From
+ * there on the DLL has codes of its own: the library's notice and "messages kept" results are
+ * translated (ToSdk). */
 #define SAME(a, b) typedef char same_##a[(a) == (b) ? 1 : -1]
 SAME(DULVEX_SDK_E_ARGUMENT, DULVEX_E_ARGUMENT);
 SAME(DULVEX_SDK_E_NOT_CONNECTED, DULVEX_E_NOT_CONNECTED);
@@ -23,6 +25,15 @@ SAME(DULVEX_SDK_E_SYSTEM, DULVEX_E_SYSTEM);
 SAME(DULVEX_SDK_MAX_DATA, DULVEX_MAX_DATA);
 SAME(DULVEX_SDK_CMD_RESPONSE, DULVEX_CMD_RESPONSE);
 SAME(DULVEX_SDK_INFINITE, DULVEX_INFINITE);
+SAME(DULVEX_SDK_CONNECT_PLAIN, DULVEX_CONNECT_PLAIN);
+SAME(DULVEX_SDK_NOTICE_QUEUE_FULL, DULVEX_UNDELIVERED_QUEUE_FULL);
+SAME(DULVEX_SDK_NOTICE_GIVEN_UP, DULVEX_UNDELIVERED_GIVEN_UP);
+SAME(DULVEX_SDK_NOTICE_LINK, DULVEX_UNDELIVERED_LINK);
+SAME(DULVEX_SDK_NOTICE_HELD_AGE, DULVEX_HELD_DROPPED_AGE);
+SAME(DULVEX_SDK_NOTICE_HELD_COUNT, DULVEX_HELD_DROPPED_COUNT);
+SAME(DULVEX_SDK_INFINITE, DULVEX_NEVER);
+typedef char app_health_is_packed[sizeof(DulvexSdkAppHealth) == 28 ? 1 : -1];
+typedef char health_is_packed[sizeof(DulvexSdkHealth) == 4 + 8 * 28 ? 1 : -1];
 typedef char message_is_packed[sizeof(DulvexSdkMessage) == 8 + DULVEX_SDK_MAX_DATA ? 1 : -1];
 
 #define DEFAULT_SEND_TIMEOUT_MS 5000
@@ -52,6 +63,10 @@ uint32_t DULVEX_SDK_CALL DulvexSdkVersion(void) { return DULVEX_SDK_VERSION; }
 
 const char* DULVEX_SDK_CALL DulvexSdkResultText(int result)
 {
+    if (result == DULVEX_SDK_E_UNDELIVERED)
+        return DulvexResultText(DULVEX_E_UNDELIVERED);
+    if (result == DULVEX_SDK_E_KEPT)
+        return "messages kept by the link health request wait to be received";
     if (result == DULVEX_SDK_E_NO_MEMORY)
         return "out of memory";
     if (result == DULVEX_SDK_E_PENDING)
@@ -113,16 +128,26 @@ void DULVEX_SDK_CALL DulvexSdkFree(DulvexSession* session)
     free(session);
 }
 
+/* The library's result as the DLL's: the library's -11 is the DLL's DULVEX_SDK_E_NO_MEMORY. */
+static int ToSdk(int r)
+{
+    return r == DULVEX_E_UNDELIVERED ? DULVEX_SDK_E_UNDELIVERED : r;
+}
+
 int DULVEX_SDK_CALL DulvexSdkConnect(DulvexSession* session, const char* pipeName, uint32_t timeoutMs)
 {
-    if (session == NULL)
+    return DulvexSdkConnectEx(session, pipeName, timeoutMs, 0);
+}
+
+int DULVEX_SDK_CALL DulvexSdkConnectEx(DulvexSession* session, const char* pipeName, uint32_t timeoutMs,
+                                       uint32_t flags)
+{
+    if (session == NULL || (flags & ~DULVEX_SDK_CONNECT_PLAIN) != 0)
         return DULVEX_SDK_E_ARGUMENT;
     StopWorker(session);
     EnterCriticalSection(&session->Receiving);
     EnterCriticalSection(&session->Sending);
-    /* Without the announcement: the session's results have no code for a delivery notice yet, so
-     * it sees the bytes a client of the first release sees. */
-    int r = DulvexConnectEx(&session->Client, pipeName, timeoutMs, DULVEX_CONNECT_PLAIN);
+    int r = ToSdk(DulvexConnectEx(&session->Client, pipeName, timeoutMs, flags));
     /* The library's connect resets the send time-out; the session's setting outlives it. */
     session->Client.SendTimeoutMs = session->SendTimeoutMs;
     LeaveCriticalSection(&session->Sending);
@@ -190,9 +215,68 @@ int DULVEX_SDK_CALL DulvexSdkReceive(DulvexSession* session, DulvexSdkMessage* m
         msg->Len = (uint16_t)m->Len;
         memcpy(msg->Data, m->Data, m->Len);
         r = (int)m->Len;
+    } else if (r == DULVEX_E_UNDELIVERED) {
+        msg->Mask = m->Mask;
+        msg->HasStatus = 0;
+        msg->Cmd = m->Cmd;
+        msg->Status = m->Reason;
+        msg->Len = 4;
+        msg->Data[0] = (uint8_t)(m->Count >> 24);
+        msg->Data[1] = (uint8_t)(m->Count >> 16);
+        msg->Data[2] = (uint8_t)(m->Count >> 8);
+        msg->Data[3] = (uint8_t)m->Count;
     }
     LeaveCriticalSection(&session->Receiving);
-    return r;
+    return ToSdk(r);
+}
+
+int DULVEX_SDK_CALL DulvexSdkWelcome(const DulvexSession* session, uint32_t* held)
+{
+    if (session == NULL)
+        return DULVEX_SDK_E_ARGUMENT;
+    /* The library sets the count before the flag. */
+    if (!*(volatile const int*)&session->Client.Welcomed)
+        return 0;
+    MemoryBarrier();
+    if (held != NULL)
+        *held = session->Client.HeldAtWelcome;
+    return 1;
+}
+
+int DULVEX_SDK_CALL DulvexSdkLinkHealth(DulvexSession* session, DulvexSdkHealth* health, uint32_t timeoutMs)
+{
+    if (session == NULL || health == NULL)
+        return DULVEX_SDK_E_ARGUMENT;
+    static const DulvexSdkHealth none;
+    DulvexHealth h;
+    EnterCriticalSection(&session->Receiving);
+    EnterCriticalSection(&session->Sending);
+    int r = DulvexLinkHealth(&session->Client, &h, timeoutMs);
+    /* The library's "busy" here means messages kept, never another client. */
+    if (r == DULVEX_E_BUSY)
+        r = DULVEX_SDK_E_KEPT;
+    /* Messages kept: a waiter on the handle must wake to receive them. */
+    if (session->Client.StashCount > 0 && session->Client.ReadOverlapped.hEvent != NULL)
+        SetEvent(session->Client.ReadOverlapped.hEvent);
+    LeaveCriticalSection(&session->Sending);
+    LeaveCriticalSection(&session->Receiving);
+    *health = none;
+    if (r != DULVEX_OK)
+        return ToSdk(r);
+    health->Count = (uint32_t)h.Count;
+    for (int i = 0; i < h.Count; ++i) {
+        DulvexSdkAppHealth* a = &health->Apps[i];
+        a->Mask = h.Apps[i].Mask;
+        a->State = h.Apps[i].State;
+        a->Queue = h.Apps[i].Queue;
+        a->SinceMs = h.Apps[i].SinceMs;
+        a->Sent = h.Apps[i].Sent;
+        a->Received = h.Apps[i].Received;
+        a->Retransmitted = h.Apps[i].Retransmitted;
+        a->GivenUp = h.Apps[i].GivenUp;
+        a->LastHeardMs = h.Apps[i].LastHeardMs;
+    }
+    return DULVEX_SDK_OK;
 }
 
 void* DULVEX_SDK_CALL DulvexSdkReceiveHandle(DulvexSession* session)
@@ -204,7 +288,10 @@ void* DULVEX_SDK_CALL DulvexSdkReceiveHandle(DulvexSession* session)
     HANDLE event = NULL;
     if (IsOpen(c)) {
         event = c->ReadOverlapped.hEvent;
-        if (!c->ReadPending) {
+        if (c->StashCount > 0) {
+            /* Messages kept by a link health request: a receive would not wait. */
+            SetEvent(event);
+        } else if (!c->ReadPending) {
             OVERLAPPED* ov = &c->ReadOverlapped;
             ResetEvent(event);
             ov->Offset = ov->OffsetHigh = 0;
@@ -273,7 +360,7 @@ static DWORD WINAPI AsyncWorker(void* arg)
         /* Cleared first, so that the callback may ask for the next message. */
         s->Callback = NULL;
         LeaveCriticalSection(&s->Async);
-        callback(context, r, r >= 0 ? &msg : NULL);
+        callback(context, r, r >= 0 || r == DULVEX_SDK_E_UNDELIVERED ? &msg : NULL);
     }
 }
 

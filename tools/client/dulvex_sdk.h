@@ -15,7 +15,8 @@
  * Thread rules:
  * - Sessions are independent: any number of threads may each use their own session.
  * - Within one session, one thread may send while another receives: sends are serialised among
- *   themselves, and so are receives (DulvexSdkReceive, DulvexSdkReceiveHandle).
+ *   themselves, and so are receives (DulvexSdkReceive, DulvexSdkReceiveHandle). DulvexSdkLinkHealth
+ *   both sends and receives: it waits for either in progress.
  * - DulvexSdkConnect and DulvexSdkClose wait for a send or receive in progress on another thread,
  *   so a receive without a time-out (DULVEX_SDK_INFINITE) holds them up until a message comes:
  *   use a time-out, or the waitable handle, in a thread that may be asked to stop.
@@ -55,7 +56,7 @@ extern "C" {
 #endif
 
 /* This header's version: major << 16 | minor << 8 | patch. DulvexSdkVersion gives the DLL's. */
-#define DULVEX_SDK_VERSION 0x010000u
+#define DULVEX_SDK_VERSION 0x010100u
 
 #define DULVEX_SDK_PIPE_NAME "\\\\.\\pipe\\varnok\\Dulvex"
 
@@ -90,8 +91,27 @@ extern "C" {
 #define DULVEX_SDK_E_NO_MEMORY (-11)    /* a session could not be allocated */
 #define DULVEX_SDK_E_PENDING (-12)      /* an asynchronous receive is already outstanding */
 #define DULVEX_SDK_E_CANCELLED (-13)    /* the session was closed before a message came */
+#define DULVEX_SDK_E_UNDELIVERED (-14)  /* not a failure: a notice from the service, see below */
+#define DULVEX_SDK_E_KEPT (-15)         /* messages kept by DulvexSdkLinkHealth wait to be received */
 
-/* One message from the service: one packet of one application. 608 bytes, no padding. */
+/* Reasons of a notice (DULVEX_SDK_E_UNDELIVERED), in the message's Status. */
+#define DULVEX_SDK_NOTICE_QUEUE_FULL 1   /* the link's queue was full: refused at once */
+#define DULVEX_SDK_NOTICE_GIVEN_UP 2     /* the terminal did not acknowledge it after the retries */
+#define DULVEX_SDK_NOTICE_LINK 3         /* the link refused it for another reason */
+#define DULVEX_SDK_NOTICE_HELD_AGE 4     /* held answers dropped for age */
+#define DULVEX_SDK_NOTICE_HELD_COUNT 5   /* held answers dropped for count, oldest first */
+
+/* DulvexSdkConnectEx's flags. Without flags a session announces itself: the service then tells it
+ * of commands it could not deliver and hands it the answers it held while no client was there.
+ * DULVEX_SDK_CONNECT_PLAIN connects without the announcement: the session receives exactly the
+ * bytes of a service that knows nothing of it (no notice, no held answer). */
+#define DULVEX_SDK_CONNECT_PLAIN 1u
+
+/* One message from the service: one packet of one application. 608 bytes, no padding.
+ * A notice (DULVEX_SDK_E_UNDELIVERED) fills it as: Mask and Cmd the application and the command
+ * that will not be answered, Status the reason (DULVEX_SDK_NOTICE_), HasStatus 0, Len 4 and Data
+ * the count (1 for a command, the number dropped for held answers), read by
+ * DULVEX_SDK_NOTICE_COUNT. */
 typedef struct DulvexSdkMessage {
     uint8_t Mask;      /* the sending application's bit */
     uint8_t HasStatus; /* 1 when Cmd has DULVEX_SDK_CMD_RESPONSE */
@@ -100,6 +120,29 @@ typedef struct DulvexSdkMessage {
     uint16_t Len;      /* bytes in Data */
     uint8_t Data[DULVEX_SDK_MAX_DATA];
 } DulvexSdkMessage;
+
+#define DULVEX_SDK_NOTICE_COUNT(msg)                                                                 \
+    ((uint32_t)(msg)->Data[0] << 24 | (uint32_t)(msg)->Data[1] << 16 | (uint32_t)(msg)->Data[2] << 8 | \
+     (uint32_t)(msg)->Data[3])
+
+/* Link health of one application. 28 bytes, no padding. */
+typedef struct DulvexSdkAppHealth {
+    uint8_t Mask;           /* the application's bit */
+    uint8_t State;          /* 0 unknown, 1 answering, 2 retrying, 3 not answering */
+    uint8_t Queue;          /* frames waiting in the link, the one in flight included */
+    uint8_t Reserved;
+    uint32_t SinceMs;       /* milliseconds in that state, or DULVEX_SDK_INFINITE when unknown */
+    uint32_t Sent;          /* data frames the service started since it started, its own included */
+    uint32_t Received;      /* data frames accepted from the terminal */
+    uint32_t Retransmitted; /* retransmissions of data frames */
+    uint32_t GivenUp;       /* data frames given up after the retries */
+    uint32_t LastHeardMs;   /* milliseconds since the terminal's last datagram, or DULVEX_SDK_INFINITE */
+} DulvexSdkAppHealth;
+
+typedef struct DulvexSdkHealth {
+    uint32_t Count;  /* applications: 5 */
+    DulvexSdkAppHealth Apps[8];
+} DulvexSdkHealth;
 
 /* A connection to the service, opaque. */
 typedef struct DulvexSession DulvexSession;
@@ -117,10 +160,29 @@ DULVEX_SDK_API DulvexSession* DULVEX_SDK_CALL DulvexSdkCreate(void);
 DULVEX_SDK_API void DULVEX_SDK_CALL DulvexSdkFree(DulvexSession* session);
 
 /* Connects to pipeName (NULL: DULVEX_SDK_PIPE_NAME), waiting up to timeoutMs while another
- * client is served or while the service prepares for the next client. A connected session is
- * closed first. The send time-out is kept. Returns DULVEX_SDK_OK or a negative code. */
+ * client is served or while the service prepares for the next client, and announces the session
+ * (see DULVEX_SDK_CONNECT_PLAIN). A connected session is closed first. The send time-out is kept.
+ * Returns DULVEX_SDK_OK or a negative code. */
 DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkConnect(DulvexSession* session, const char* pipeName,
                                                     uint32_t timeoutMs);
+
+/* DulvexSdkConnect with flags: 0 (the same as DulvexSdkConnect) or DULVEX_SDK_CONNECT_PLAIN. */
+DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkConnectEx(DulvexSession* session, const char* pipeName,
+                                                      uint32_t timeoutMs, uint32_t flags);
+
+/* The service's welcome, taken in passing by the receives: 1 when it came (*held, if given, is the
+ * number of held answers it announced, which the next receives return first), 0 while it has not
+ * (or never will: a plain session, or a service from before the announcement), or a negative
+ * code. Any thread may call it. */
+DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkWelcome(const DulvexSession* session, uint32_t* held);
+
+/* Asks the service for each application's link health and waits up to timeoutMs for it, on a
+ * plain session too. Messages that arrive meanwhile are kept, in order, for the next receives
+ * (at most 4): with 4 kept it reads no further and returns DULVEX_SDK_E_KEPT, at once when they
+ * were kept before; receive them, then ask again. Nothing is lost. Waits for a receive in
+ * progress on another thread. */
+DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkLinkHealth(DulvexSession* session, DulvexSdkHealth* health,
+                                                       uint32_t timeoutMs);
 
 /* Closes the connection; the session can connect again. */
 DULVEX_SDK_API void DULVEX_SDK_CALL DulvexSdkClose(DulvexSession* session);
@@ -139,7 +201,9 @@ DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkSend(DulvexSession* session, uint8_t
 DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkSendCapture(DulvexSession* session, const char* text);
 
 /* Waits up to timeoutMs (0: do not wait) for the next message. Returns its number of data bytes,
- * or a negative code; DULVEX_SDK_E_TIMEOUT leaves the connection usable and loses nothing. */
+ * or a negative code; DULVEX_SDK_E_TIMEOUT leaves the connection usable and loses nothing.
+ * DULVEX_SDK_E_UNDELIVERED is a notice, in msg as described at DulvexSdkMessage; the connection
+ * stays usable. */
 DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkReceive(DulvexSession* session, DulvexSdkMessage* msg,
                                                     uint32_t timeoutMs);
 
@@ -150,7 +214,8 @@ DULVEX_SDK_API int DULVEX_SDK_CALL DulvexSdkReceive(DulvexSession* session, Dulv
 DULVEX_SDK_API void* DULVEX_SDK_CALL DulvexSdkReceiveHandle(DulvexSession* session);
 
 /* Called once per DulvexSdkReceiveAsync: result is the message's number of data bytes (msg holds
- * it, valid during the call only) or a negative code (msg is NULL). */
+ * it, valid during the call only), DULVEX_SDK_E_UNDELIVERED (msg holds the notice), or another
+ * negative code (msg is NULL). */
 typedef void(DULVEX_SDK_CALL* DulvexSdkReceiveCallback)(void* context, int result, const DulvexSdkMessage* msg);
 
 /* Receives in the background: returns at once, then calls callback(context, ...) once, on the
