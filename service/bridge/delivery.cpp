@@ -135,7 +135,7 @@ int DeliveryAnswer(Delivery* d, PipeServer* srv, const uint8_t* msg, size_t len,
 {
     // Behind answers still held, a new one waits its turn: the client gets them in arrival order.
     // With no client at all it is held without a write.
-    bool holdFirst = (ClientAnnounced(d, srv) && HeldCountFor(&d->Held, d->Account) > 0) ||
+    bool holdFirst = (ClientAnnounced(d, srv) && HeldPeekFor(&d->Held, d->Account) != nullptr) ||
                      (srv->Ready == 0 && d->Held.Max > 0);
     if (!holdFirst) {
         int w = PipeWrite(srv, msg, static_cast<uint32_t>(len));
