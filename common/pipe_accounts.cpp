@@ -24,6 +24,12 @@ int LimitPipeToConfiguredAccounts()
         TraceMessage("ClientAccounts: no value: every local account may use the pipe\n");
         return -1;
     }
+    if (!IsNTPlatform()) {
+        // The 9x family has no object security: every local program may use the pipe there.
+        SetPipeClientAccounts(nullptr, nullptr);
+        TraceMessage("ClientAccounts: no accounts on this platform: the value is not used\n");
+        return -1;
+    }
     int n = SetPipeClientAccounts(list, NoteAccount);
     if (n == 0)
         WarnMessage("ClientAccounts: no account to admit: only SYSTEM and Administrators may use the pipe\n");

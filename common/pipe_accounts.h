@@ -6,5 +6,6 @@
 // the value every local account may use the pipe. Every entry is traced with its SID; one that
 // does not resolve is warned of and skipped, and a value with no usable entry leaves SYSTEM and
 // Administrators only, with a warning. Call before the pipe is created. Returns the number of
-// accounts admitted by name, or -1 when the value is missing (every local account).
+// accounts admitted by name, or -1 when the value is missing or the platform (the 9x family) has
+// no accounts (every local program).
 int LimitPipeToConfiguredAccounts();
