@@ -158,3 +158,25 @@ unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned
         Report(true, "ReadConfigCount: %s", note);
     return n;
 }
+
+int ReadConfigAccounts(char* list, size_t size)
+{
+    HKEY key = nullptr;
+    if (list == nullptr || size < 2)
+        return 0;
+    list[0] = '\0';
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY_PATH, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    unsigned char data[CONFIG_ACCOUNTS_SIZE];
+    DWORD type = REG_NONE;
+    // Two bytes are kept back for the NULs the list needs.
+    size_t room = size < sizeof data ? size : sizeof data;
+    DWORD got = static_cast<DWORD>(room - 2);
+    LONG rc = RegQueryValueExA(key, CONFIG_CLIENT_ACCOUNTS_VALUE, nullptr, &type, data, &got);
+    CloseConfigKey(key);
+    char note[CONFIG_NOTE_SIZE];
+    int verdict = ConfigTakeAccounts(rc, type, data, got, list, room, note, sizeof note);
+    if (verdict == CONFIG_VALUE_BAD)
+        Report(true, "ReadConfigAccounts: %s; the pipe admits SYSTEM and Administrators only", note);
+    return verdict == CONFIG_VALUE_MISSING ? 0 : 1;
+}

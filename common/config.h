@@ -39,3 +39,8 @@ int ReadConfigPath(const char* name, char* path, size_t size);
 // The count stored in the value name (CONFIG_HELD_MAX_VALUE, CONFIG_HELD_SECONDS_VALUE), or
 // fallback when it is missing or unusable (reported), cut to largest.
 unsigned long ReadConfigCount(const char* name, unsigned long fallback, unsigned long largest);
+
+// Reads the accounts value (CONFIG_CLIENT_ACCOUNTS_VALUE) into list (size bytes, at least 2):
+// see ConfigTakeAccounts. An unusable value is reported. 1: the value is there (list holds its
+// strings, maybe none); 0: no value.
+int ReadConfigAccounts(char* list, size_t size);

@@ -182,3 +182,47 @@ unsigned long ConfigTakeCount(const char* name, long queryResult, unsigned long 
     }
     return value;
 }
+
+int ConfigTakeAccounts(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
+                       char* list, size_t listSize, char* note, size_t noteSize)
+{
+    if (note != nullptr && noteSize > 0)
+        note[0] = '\0';
+    if (list == nullptr || listSize < 2)
+        return CONFIG_VALUE_BAD;
+    list[0] = '\0';
+    const char* name = CONFIG_CLIENT_ACCOUNTS_VALUE;
+    if (queryResult == CONFIG_QUERY_NOT_FOUND)
+        return CONFIG_VALUE_MISSING;
+    // Room for every byte and two NULs, should the value end without them.
+    if (queryResult == CONFIG_QUERY_MORE_DATA || (queryResult == CONFIG_QUERY_OK && size + 2 > listSize)) {
+        Note(note, noteSize, "value \"%s\" holds %lu bytes, more than %lu", name, size,
+             static_cast<unsigned long>(listSize - 2));
+        return CONFIG_VALUE_BAD;
+    }
+    if (queryResult != CONFIG_QUERY_OK) {
+        Note(note, noteSize, "value \"%s\" could not be read (error %ld)", name, queryResult);
+        return CONFIG_VALUE_BAD;
+    }
+    if (type != CONFIG_TYPE_MULTI_STRING && type != CONFIG_TYPE_STRING) {
+        Note(note, noteSize, "value \"%s\" is of type %lu, not a list of strings (REG_MULTI_SZ)", name, type);
+        return CONFIG_VALUE_BAD;
+    }
+    // A REG_SZ ends at its first NUL; blank strings of a list are left out.
+    size_t out = 0;
+    for (size_t at = 0; at < size;) {
+        size_t len = 0;
+        while (at + len < size && data[at + len] != '\0')
+            ++len;
+        if (len > 0) {
+            memcpy(list + out, data + at, len);
+            out += len;
+            list[out++] = '\0';
+        }
+        at += len + 1;
+        if (type == CONFIG_TYPE_STRING)
+            break;
+    }
+    list[out] = '\0';
+    return CONFIG_VALUE_TAKEN;
+}

@@ -73,3 +73,19 @@ constexpr char CONFIG_HELD_SECONDS_VALUE[] = "HeldSeconds";
 unsigned long ConfigTakeCount(const char* name, long queryResult, unsigned long type, unsigned long value,
                               unsigned long size, unsigned long fallback, unsigned long largest, char* note,
                               size_t noteSize);
+
+// Who may use the client pipe besides SYSTEM and Administrators: account names or string SIDs,
+// one per string of a REG_MULTI_SZ (a REG_SZ counts as a list of one). Without the value every
+// local account may.
+constexpr char CONFIG_CLIENT_ACCOUNTS_VALUE[] = "ClientAccounts";
+constexpr size_t CONFIG_ACCOUNTS_SIZE = 2048;            // the value's bytes, at most
+constexpr unsigned long CONFIG_TYPE_MULTI_STRING = 7;    // REG_MULTI_SZ
+
+// Judges one query of the accounts value: the bytes it delivered into data and the size it
+// reported. TAKEN: list (listSize bytes) holds the non-empty strings, each with its NUL, and an
+// empty string after the last. MISSING: no value. BAD: the value is there but unusable (wrong
+// type, too long, unreadable): list holds no string, and note (as for ConfigTakeCapKB) says why.
+// A value that is there restricts the pipe, so a bad or empty one admits nobody beyond SYSTEM
+// and Administrators rather than everyone.
+int ConfigTakeAccounts(long queryResult, unsigned long type, const unsigned char* data, unsigned long size,
+                       char* list, size_t listSize, char* note, size_t noteSize);

@@ -4,10 +4,14 @@
 // re-created for every client).
 #include "sec_attr.h"
 
+#include <sddl.h>
+
+#include <cstring>
+
 namespace {
 
-// One deny and four allow entries at most.
-constexpr DWORD ACE_COUNT = 5;
+// One deny and four allow entries, or three and the accounts named for the pipe.
+constexpr DWORD ACE_COUNT = 4 + PIPE_CLIENT_ACCOUNTS_MAX;
 constexpr DWORD ACL_BYTES = sizeof(ACL) + ACE_COUNT * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE);
 
 struct SidBuffer {
@@ -27,6 +31,11 @@ bool HaveSelf = false;
 
 AttributeSet PipeSet;
 AttributeSet StatusSet;
+
+// The pipe's client accounts by name; none while Restricted is false (every local account).
+SidBuffer ClientSids[PIPE_CLIENT_ACCOUNTS_MAX];
+int ClientCount = 0;
+bool Restricted = false;
 
 bool WellKnownSid(SidBuffer* sid, SID_IDENTIFIER_AUTHORITY authority, DWORD first, DWORD second, BYTE count)
 {
@@ -71,9 +80,36 @@ bool BuildSids()
     return true;
 }
 
+// A string SID ("S-1-5-32-545") or an account name ("pos", "DOMAIN\\pos", "Users").
+bool ResolveAccount(const char* entry, SidBuffer* sid, DWORD* error)
+{
+    if ((entry[0] == 'S' || entry[0] == 's') && entry[1] == '-') {
+        PSID parsed = nullptr;
+        if (!ConvertStringSidToSidA(entry, &parsed)) {
+            *error = GetLastError();
+            return false;
+        }
+        bool ok = CopySid(sizeof sid->Bytes, sid->Bytes, parsed) != FALSE;
+        *error = ok ? ERROR_SUCCESS : GetLastError();
+        LocalFree(parsed);
+        return ok;
+    }
+    DWORD sidSize = sizeof sid->Bytes;
+    char domain[256];
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use;
+    if (!LookupAccountNameA(nullptr, entry, sid->Bytes, &sidSize, domain, &domainSize, &use)) {
+        *error = GetLastError();
+        return false;
+    }
+    *error = ERROR_SUCCESS;
+    return true;
+}
+
 // Deny entries come first: the system stops at the first entry that denies a requested right,
-// and a remote caller also carries the World SID.
-bool BuildSet(AttributeSet* set, DWORD othersAccess, DWORD ownerAccess)
+// and a remote caller also carries the World SID. others: the accounts that get othersAccess,
+// nullptr for World.
+bool BuildSet(AttributeSet* set, DWORD othersAccess, DWORD ownerAccess, const SidBuffer* others, int otherCount)
 {
     if (set->Initialised)
         return true;
@@ -90,8 +126,10 @@ bool BuildSet(AttributeSet* set, DWORD othersAccess, DWORD ownerAccess)
               AddAccessAllowedAce(acl, ACL_REVISION, ownerAccess, SystemSid.Bytes) &&
               AddAccessAllowedAce(acl, ACL_REVISION, ownerAccess, AdminsSid.Bytes) &&
               (!HaveSelf || AddAccessAllowedAce(acl, ACL_REVISION, ownerAccess, SelfSid.Bytes)) &&
-              AddAccessAllowedAce(acl, ACL_REVISION, othersAccess, WorldSid.Bytes) &&
-              InitializeSecurityDescriptor(&set->Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+              (others != nullptr || AddAccessAllowedAce(acl, ACL_REVISION, othersAccess, WorldSid.Bytes));
+    for (int i = 0; ok && others != nullptr && i < otherCount; ++i)
+        ok = AddAccessAllowedAce(acl, ACL_REVISION, othersAccess, const_cast<BYTE*>(others[i].Bytes)) != FALSE;
+    ok = ok && InitializeSecurityDescriptor(&set->Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
               SetSecurityDescriptorDacl(&set->Descriptor, TRUE, acl, FALSE);
     if (!ok)
         return false;
@@ -111,12 +149,39 @@ bool IsNTPlatform()
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+int SetPipeClientAccounts(const char* list, PipeAccountNote note)
+{
+    PipeSet.Initialised = false;
+    ClientCount = 0;
+    Restricted = list != nullptr;
+    if (list == nullptr || !IsNTPlatform())
+        return 0;
+    for (const char* entry = list; *entry != '\0'; entry += strlen(entry) + 1) {
+        DWORD error = ERROR_TOO_MANY_SIDS;
+        if (ClientCount < PIPE_CLIENT_ACCOUNTS_MAX && ResolveAccount(entry, &ClientSids[ClientCount], &error)) {
+            char* text = nullptr;
+            bool named = ConvertSidToStringSidA(ClientSids[ClientCount].Bytes, &text) != FALSE;
+            if (note != nullptr)
+                note(entry, named ? text : "?", ERROR_SUCCESS);
+            if (named)
+                LocalFree(text);
+            ++ClientCount;
+        } else if (note != nullptr) {
+            note(entry, nullptr, error);
+        }
+    }
+    return ClientCount;
+}
+
 SECURITY_ATTRIBUTES* GetOpenSecurityAttributes()
 {
-    return BuildSet(&PipeSet, PIPE_CLIENT_ACCESS, PIPE_OWNER_ACCESS) ? &PipeSet.Attributes : nullptr;
+    return BuildSet(&PipeSet, PIPE_CLIENT_ACCESS, PIPE_OWNER_ACCESS, Restricted ? ClientSids : nullptr, ClientCount)
+               ? &PipeSet.Attributes
+               : nullptr;
 }
 
 SECURITY_ATTRIBUTES* GetStatusSecurityAttributes()
 {
-    return BuildSet(&StatusSet, STATUS_READER_ACCESS, STATUS_OWNER_ACCESS) ? &StatusSet.Attributes : nullptr;
+    return BuildSet(&StatusSet, STATUS_READER_ACCESS, STATUS_OWNER_ACCESS, nullptr, 0) ? &StatusSet.Attributes
+                                                                                      : nullptr;
 }

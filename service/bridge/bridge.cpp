@@ -17,6 +17,7 @@
 #include "link_socket.h"
 #include "link_wrap.h"
 #include "PipeSrv.h"
+#include "pipe_accounts.h"
 #include "status.h"
 #include "terminal.h"
 #include "wait_order.h"
@@ -354,6 +355,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     }
 
     result = BRIDGE_NO_PIPE;
+    LimitPipeToConfiguredAccounts();
     b->Server = PipeSrvCreate(PIPE_NAME, PIPE_BUFFER_SIZE, 0);
     if (b->Server == nullptr) {
         LogMessage("Error, creating server .....\n");

@@ -15,6 +15,8 @@ namespace {
 constexpr uint32_t FLUSH_BYTES = PIPE_OUT_QUEUE_BYTES / 2;
 constexpr uint32_t FLUSH_MESSAGES = PIPE_OUT_QUEUE_MESSAGES / 2;
 
+static_assert(PIPE_ACCOUNT_SIZE == HELD_ACCOUNT_SIZE, "the pipe's account text fits the held answers' owner");
+
 // A clock set back reads as just now.
 uint32_t MsBefore(const struct TimeStamp& then, const struct TimeStamp& now)
 {
@@ -42,30 +44,31 @@ void Notice(Delivery* d, PipeServer* srv, int reason, uint8_t app, uint32_t cmd,
     PipeWrite(srv, msg, static_cast<uint32_t>(n));
 }
 
-void ReportDrops(Delivery* d, PipeServer* srv, HeldDrops* drops, int reason)
+void ReportDrops(Delivery* d, PipeServer* srv, const HeldDrops& drops, int reason)
 {
-    if (drops->Count == 0)
-        return;
-    Notice(d, srv, reason, drops->LastApp, drops->LastCmd, drops->Count);
-    *drops = HeldDrops{};
+    if (drops.Count > 0)
+        Notice(d, srv, reason, drops.LastApp, drops.LastCmd, drops.Count);
 }
 
-// What was dropped first, then the held answers in arrival order, as far as the queue takes them.
+// What was dropped of the client's own answers first, then its held answers in arrival order, as
+// far as the queue takes them. Another account's answers keep their places for their owner.
 void Flush(Delivery* d, PipeServer* srv)
 {
     if (!ClientAnnounced(d, srv))
         return;
-    ReportDrops(d, srv, &d->Held.Age, NOTICE_HELD_AGE);
-    ReportDrops(d, srv, &d->Held.Full, NOTICE_HELD_COUNT);
-    for (const HeldMsg* m = HeldPeek(&d->Held); m != nullptr; m = HeldPeek(&d->Held)) {
+    HeldDrops age, full;
+    HeldTakeDrops(&d->Held, d->Account, &age, &full);
+    ReportDrops(d, srv, age, NOTICE_HELD_AGE);
+    ReportDrops(d, srv, full, NOTICE_HELD_COUNT);
+    for (const HeldMsg* m = HeldPeekFor(&d->Held, d->Account); m != nullptr; m = HeldPeekFor(&d->Held, d->Account)) {
         if (srv->OutBytes + m->Len > FLUSH_BYTES || srv->OutCount >= FLUSH_MESSAGES)
             return;
         int w = PipeWrite(srv, m->Bytes, m->Len);
-        TraceMessage("Delivery: held answer App=%02x (%u bytes) -> %d\n", m->Bytes[0], static_cast<unsigned>(m->Len),
-                     w);
+        TraceMessage("Delivery: held answer App=%02x (%u bytes) of account '%s' -> %d\n", m->Bytes[0],
+                     static_cast<unsigned>(m->Len), m->Owner, w);
         if (w <= 0)
             return;  // the client went: the answer stays held for the next one
-        HeldPop(&d->Held);
+        HeldTake(&d->Held, m);
     }
 }
 
@@ -91,6 +94,7 @@ void DeliveryInit(Delivery* d, uint32_t heldMax, uint32_t heldSeconds)
 {
     d->Announced = 0;
     d->Client = 0;
+    d->Account[0] = '\0';
     d->Ident = nullptr;
     memset(d->Published, 0xFF, sizeof d->Published);  // no state: the first tick writes them
     for (uint32_t& n : d->SeenGivenUp)
@@ -104,10 +108,13 @@ void DeliveryControl(Delivery* d, PipeServer* srv, Terminal* const* terms, uint3
     if (cmd == CONTROL_ANNOUNCE) {
         d->Announced = 1;
         d->Client = srv->Clients;
+        memcpy(d->Account, srv->Account, sizeof d->Account);
         HeldExpire(&d->Held, nowMs);
-        TraceMessage("Delivery: client %u announced itself, %u answers held\n", static_cast<unsigned>(d->Client),
+        uint32_t own = HeldCountFor(&d->Held, d->Account);
+        TraceMessage("Delivery: client %u of account '%s' announced itself, %u answers held for it (%u in all)\n",
+                     static_cast<unsigned>(d->Client), d->Account, static_cast<unsigned>(own),
                      static_cast<unsigned>(d->Held.Count));
-        size_t n = EncodeWelcome(static_cast<uint16_t>(d->Held.Count), msg, sizeof msg);
+        size_t n = EncodeWelcome(static_cast<uint16_t>(own), msg, sizeof msg);
         PipeWrite(srv, msg, static_cast<uint32_t>(n));
         Flush(d, srv);
     } else if (cmd == CONTROL_HEALTH) {
@@ -128,15 +135,17 @@ int DeliveryAnswer(Delivery* d, PipeServer* srv, const uint8_t* msg, size_t len,
 {
     // Behind answers still held, a new one waits its turn: the client gets them in arrival order.
     // With no client at all it is held without a write.
-    bool holdFirst = (ClientAnnounced(d, srv) && d->Held.Count > 0) || (srv->Ready == 0 && d->Held.Max > 0);
+    bool holdFirst = (ClientAnnounced(d, srv) && HeldPeekFor(&d->Held, d->Account) != nullptr) ||
+                     (srv->Ready == 0 && d->Held.Max > 0);
     if (!holdFirst) {
         int w = PipeWrite(srv, msg, static_cast<uint32_t>(len));
         if (w > 0 || d->Held.Max == 0)
             return w;
     }
-    if (HeldPut(&d->Held, msg, len, nowMs))
-        TraceMessage("Delivery: answer App=%02x, Cmd=%02x%02x held for the next announced client (%u held)\n",
-                     msg[0], msg[1], msg[2], static_cast<unsigned>(d->Held.Count));
+    // Its owner is the account served last: the client that went, or the one that failed to take it.
+    if (HeldPut(&d->Held, msg, len, nowMs, srv->Account))
+        TraceMessage("Delivery: answer App=%02x, Cmd=%02x%02x held for the next announced client of account '%s' "
+                     "(%u held)\n", msg[0], msg[1], msg[2], srv->Account, static_cast<unsigned>(d->Held.Count));
     Flush(d, srv);
     return 0;
 }

@@ -13,6 +13,8 @@
 #include "debug.h"
 #include "sec_attr.h"
 
+#include "pipe_account.h"
+
 namespace {
 
 // Internal of an OVERLAPPED while its operation is pending.
@@ -44,6 +46,7 @@ void ForgetClient(PipeServer* srv)
     }
     srv->Listening = 0;
     srv->Ready = 0;
+    srv->AccountRead = 0;
     srv->HasMessage = 0;
     srv->Writing = 0;
     srv->OutCount = 0;
@@ -134,6 +137,26 @@ int Listen(PipeServer* srv)
             break;
         }
     }
+}
+
+// The account of the client just attached owns the answers held from now on. Where the system
+// lets a server impersonate only after the client has written, it is asked again at the first
+// message (afterMessage); until then the account served before stays the owner.
+void LearnAccount(PipeServer* srv, bool afterMessage)
+{
+    char text[PIPE_ACCOUNT_SIZE];
+    DWORD err = 0;
+    if (PipeClientAccount(srv->Pipe, text, sizeof text, &err)) {
+        memcpy(srv->Account, text, sizeof text);
+        TraceMessage("PipeSrv: client %u is account %s\n", static_cast<unsigned>(srv->Clients), srv->Account);
+    } else if (err == ERROR_CANNOT_IMPERSONATE && !afterMessage) {
+        return;
+    } else {
+        memcpy(srv->Account, PIPE_ACCOUNT_UNKNOWN, sizeof PIPE_ACCOUNT_UNKNOWN);
+        TraceMessage("PipeSrv: client %u: its account cannot be read (error %lu), taken as '%s'\n",
+                     static_cast<unsigned>(srv->Clients), err, PIPE_ACCOUNT_UNKNOWN);
+    }
+    srv->AccountRead = 1;
 }
 
 // Drops the current client, if any, and listens for the next one.
@@ -367,12 +390,16 @@ int GotOverResult(PipeServer* srv)
     }
     TraceMessage("GotOverResult(ready=%d) -> got %lu bytes ....\n", static_cast<int>(srv->Ready), srv->Transferred);
     if (srv->Ready == 0) {
-        if (PipeStart(srv))
+        if (PipeStart(srv)) {
+            LearnAccount(srv, false);
             return 0;
+        }
         // Typically a first message too long for the buffer: that client is dropped too.
         return ServeNext(srv) ? 0 : -1;
     }
     if (srv->Transferred > 0) {
+        if (!srv->AccountRead)
+            LearnAccount(srv, true);
         srv->HasMessage = 1;
         return static_cast<int>(srv->Transferred);
     }

@@ -43,6 +43,11 @@ constexpr DWORD PIPE_WRITE_TIMEOUT_MS = 3000;
 // queue would pass either is dropped.
 constexpr uint32_t PIPE_OUT_QUEUE_MESSAGES = 256;
 constexpr uint32_t PIPE_OUT_QUEUE_BYTES = 65536;
+// Room for a client's account as text: a string SID of 15 sub-authorities and its NUL.
+constexpr size_t PIPE_ACCOUNT_SIZE = 192;
+// The account of every client whose token cannot be read: on the 9x family, which has no
+// accounts, all clients are this one; on the NT family, a client that opened the pipe anonymously.
+constexpr char PIPE_ACCOUNT_UNKNOWN[] = "unknown";
 
 struct PipeServer {
     char* PipeName;          // private copy, in the same block as the record
@@ -59,6 +64,9 @@ struct PipeServer {
     DWORD PipeMode;          // loses PIPE_MODE_LOCAL_ONLY when the platform refuses it
     int32_t HasMessage;      // 1 from a completed read's GotOverResult n > 0 until PipeSrvRead
     uint32_t Clients;        // clients attached so far: a change means another client
+    char Account[PIPE_ACCOUNT_SIZE];  // the account of the client served last (a string SID or
+                                      // PIPE_ACCOUNT_UNKNOWN), "" before the first; kept after it goes
+    int32_t AccountRead;     // 1 once the attached client's account was asked for good
     // Queue to the client: OutCount messages back to back from Out[0], their sizes in OutLen
     // from OutFirst on (a ring); the first one is being written while Writing is 1.
     int32_t Writing;

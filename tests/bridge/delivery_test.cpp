@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "client_wire.h"
@@ -81,6 +82,124 @@ TEST(Held, BoundsOfTheSettingsAndOfTheMessage)
     EXPECT_EQ(HeldPut(&q, m.data(), 2, 0), 0) << "shorter than a header";
     EXPECT_EQ(HeldPut(&q, m.data(), MAX_CLIENT_OUT + 1, 0), 0);
     EXPECT_EQ(q.Count, 0u);
+}
+
+constexpr char ALICE[] = "S-1-5-21-1004336348-1177238915-682003330-1001";
+constexpr char BOB[] = "S-1-5-21-1004336348-1177238915-682003330-1002";
+
+void PutFor(const char* owner, uint16_t cmd, uint32_t at = 0)
+{
+    std::vector<uint8_t> m = Msg(0x08, cmd, 0);
+    ASSERT_EQ(HeldPut(&q, m.data(), m.size(), at, owner), 1);
+}
+
+// What a client of account client takes, in order, until nothing is left for it.
+std::vector<uint16_t> TakeFor(const char* client)
+{
+    std::vector<uint16_t> cmds;
+    while (const HeldMsg* m = HeldPeekFor(&q, client)) {
+        cmds.push_back(static_cast<uint16_t>(m->Bytes[1] << 8 | m->Bytes[2]));
+        HeldTake(&q, m);
+    }
+    return cmds;
+}
+
+TEST(HeldOwner, AnAnswerGoesOnlyToAnAnnouncedClientOfItsAccount)
+{
+    struct Case {
+        const char* Owner;
+        const char* Client;
+        bool Handed;
+    } cases[] = {
+        {ALICE, ALICE, true},
+        {ALICE, BOB, false},
+        {ALICE, "S-1-5-21-1004336348-1177238915-682003330-100", false},  // a prefix of the owner
+        {"S-1-5-21-1004336348-1177238915-682003330-100", ALICE, false},
+        {ALICE, "unknown", false},  // a client that opened the pipe anonymously
+        {ALICE, "S-1-5-18", false},
+        {"unknown", "unknown", true},  // the 9x family: every client is the one owner
+        {"unknown", BOB, false},
+        {HELD_NO_OWNER, BOB, true},  // before any client was served: the first to announce
+        {HELD_NO_OWNER, "unknown", true},
+    };
+    for (const Case& c : cases) {
+        HeldInit(&q, 4, 300);
+        PutFor(c.Owner, 0x8001);
+        EXPECT_EQ(HeldMayTake(c.Owner, c.Client), c.Handed ? 1 : 0) << c.Owner << " / " << c.Client;
+        EXPECT_EQ(HeldCountFor(&q, c.Client), c.Handed ? 1u : 0u) << c.Owner << " / " << c.Client;
+        EXPECT_EQ(TakeFor(c.Client).size(), c.Handed ? 1u : 0u) << c.Owner << " / " << c.Client;
+        EXPECT_EQ(q.Count, c.Handed ? 0u : 1u) << "held out stays for its owner";
+    }
+    EXPECT_EQ(HeldMayTake(nullptr, ALICE), 0);
+    EXPECT_EQ(HeldMayTake(ALICE, nullptr), 0);
+}
+
+TEST(HeldOwner, EachAccountTakesItsOwnInArrivalOrderAndTheOthersKeepTheirs)
+{
+    HeldInit(&q, 8, 300);
+    PutFor(HELD_NO_OWNER, 0x8000);
+    PutFor(ALICE, 0x8001);
+    PutFor(BOB, 0x8002);
+    PutFor(ALICE, 0x8003);
+    PutFor(BOB, 0x8004);
+    EXPECT_EQ(HeldCountFor(&q, BOB), 3u);
+    EXPECT_EQ(TakeFor(BOB), (std::vector<uint16_t>{0x8000, 0x8002, 0x8004}));
+    EXPECT_EQ(TakeFor(BOB), std::vector<uint16_t>{});
+    // The freed places are used again, and the arrival order still holds.
+    PutFor(BOB, 0x8005);
+    PutFor(ALICE, 0x8006);
+    EXPECT_EQ(HeldCommands(), (std::vector<uint16_t>{0x8001, 0x8003, 0x8005, 0x8006}));
+}
+
+TEST(HeldOwner, BoundsApplyToAllAndDropsAreToldOnlyToTheirOwner)
+{
+    HeldInit(&q, 3, 1);
+    PutFor(HELD_NO_OWNER, 0x8000, 0);
+    PutFor(ALICE, 0x8001, 0);
+    PutFor(BOB, 0x8002, 500);
+    PutFor(ALICE, 0x8003, 500);  // the count bound drops the oldest: the one without owner
+    PutFor(BOB, 0x8004, 600);    // and then Alice's first
+    EXPECT_EQ(HeldExpire(&q, 1501), 2u);  // Bob's 0x8002 and Alice's 0x8003 are too old
+    EXPECT_EQ(q.Full.Count, 2u);
+    EXPECT_EQ(q.Age.Count, 2u);
+    HeldDrops age, full;
+    HeldTakeDrops(&q, BOB, &age, &full);
+    EXPECT_EQ(full.Count, 1u) << "the answer without owner is Bob's to hear of too";
+    EXPECT_EQ(full.LastCmd, 0x8000u);
+    EXPECT_EQ(age.Count, 1u);
+    EXPECT_EQ(age.LastCmd, 0x8002u);
+    HeldTakeDrops(&q, BOB, &age, &full);
+    EXPECT_EQ(age.Count + full.Count, 0u) << "told once";
+    HeldTakeDrops(&q, ALICE, &age, &full);
+    EXPECT_EQ(full.Count, 1u);
+    EXPECT_EQ(full.LastCmd, 0x8001u);
+    EXPECT_EQ(age.Count, 1u);
+    EXPECT_EQ(age.LastCmd, 0x8003u);
+    EXPECT_EQ(TakeFor(ALICE), std::vector<uint16_t>{});
+    EXPECT_EQ(TakeFor(BOB), std::vector<uint16_t>{0x8004});
+}
+
+TEST(HeldOwner, MoreAccountsWithDropsThanRecordsForgetTheOldestAndLongOwnersAreCut)
+{
+    HeldInit(&q, 1, 300);
+    std::vector<std::string> owners;
+    for (uint32_t i = 0; i <= HELD_DROP_ACCOUNTS + 1; ++i) {
+        owners.push_back("S-1-5-21-9-" + std::to_string(i));
+        PutFor(owners.back().c_str(), static_cast<uint16_t>(0x8000 + i));  // drops the one before
+    }
+    HeldDrops age, full;
+    HeldTakeDrops(&q, owners[0].c_str(), &age, &full);
+    EXPECT_EQ(full.Count, 0u) << "the oldest account's drops gave way";
+    for (uint32_t i = 1; i <= HELD_DROP_ACCOUNTS; ++i) {
+        HeldTakeDrops(&q, owners[i].c_str(), &age, &full);
+        EXPECT_EQ(full.Count, 1u) << i;
+        EXPECT_EQ(full.LastCmd, 0x8000u + i);
+    }
+    std::string longOwner(HELD_ACCOUNT_SIZE + 40, '7');
+    HeldInit(&q, 2, 300);
+    PutFor(longOwner.c_str(), 0x8001);
+    EXPECT_EQ(strlen(HeldPeek(&q)->Owner), HELD_ACCOUNT_SIZE - 1);
+    EXPECT_EQ(HeldCountFor(&q, longOwner.substr(0, HELD_ACCOUNT_SIZE - 1).c_str()), 1u);
 }
 
 TEST(ControlWire, TheServiceBytesAsTheLibraryReadsThem)

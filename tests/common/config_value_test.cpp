@@ -221,3 +221,44 @@ TEST(ConfigValue, HeldAnswerCounts)
 }
 
 }  // namespace
+
+TEST(ConfigValue, ClientAccountsList)
+{
+    const struct {
+        long Result;
+        unsigned long Type;
+        std::string Data;
+        int Verdict;
+        std::string List;  // the strings with their NULs, as the list holds them
+        const char* Note;
+    } cases[] = {
+        {CONFIG_QUERY_OK, CONFIG_TYPE_MULTI_STRING, std::string("pos\0S-1-5-32-545\0\0", 19), CONFIG_VALUE_TAKEN,
+         std::string("pos\0S-1-5-32-545\0", 17), ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_MULTI_STRING, std::string("a\0\0\0b c", 7), CONFIG_VALUE_TAKEN,
+         std::string("a\0b c\0", 6), ""},  // blank strings left out, an unended last one ended
+        {CONFIG_QUERY_OK, CONFIG_TYPE_STRING, std::string("DOM\\pos\0x\0", 10), CONFIG_VALUE_TAKEN,
+         std::string("DOM\\pos\0", 8), ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_MULTI_STRING, std::string("\0\0", 2), CONFIG_VALUE_TAKEN, "", ""},
+        {CONFIG_QUERY_NOT_FOUND, 0, "", CONFIG_VALUE_MISSING, "", ""},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_DWORD, "abcd", CONFIG_VALUE_BAD, "",
+         "value \"ClientAccounts\" is of type 4, not a list of strings (REG_MULTI_SZ)"},
+        {CONFIG_QUERY_MORE_DATA, CONFIG_TYPE_MULTI_STRING, "", CONFIG_VALUE_BAD, "",
+         "value \"ClientAccounts\" holds 0 bytes, more than 22"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_MULTI_STRING, "0123456789abcdefghijklm", CONFIG_VALUE_BAD, "",
+         "value \"ClientAccounts\" holds 23 bytes, more than 22"},
+        {CONFIG_QUERY_OK, CONFIG_TYPE_MULTI_STRING, "0123456789abcdefghijkl", CONFIG_VALUE_TAKEN,
+         std::string("0123456789abcdefghijkl\0", 23), ""},
+        {5, 0, "", CONFIG_VALUE_BAD, "", "value \"ClientAccounts\" could not be read (error 5)"},
+    };
+    for (const auto& c : cases) {
+        char list[24];
+        memset(list, 'x', sizeof list);
+        char note[CONFIG_NOTE_SIZE];
+        const auto* data = reinterpret_cast<const unsigned char*>(c.Data.data());
+        EXPECT_EQ(c.Verdict, ConfigTakeAccounts(c.Result, c.Type, data, static_cast<unsigned long>(c.Data.size()), list,
+                                                sizeof list, note, sizeof note))
+            << c.Note;
+        EXPECT_EQ(std::string(list, c.List.size() + 1), c.List + std::string(1, '\0')) << c.Note;
+        EXPECT_STREQ(c.Note, note);
+    }
+}

@@ -77,6 +77,11 @@ out=$(client --announce listen --count 6 --timeout 1500 | others)
 check_eq "the next announced client gets it once" "mask=0x08 cmd=0x8061 status=0x0000 len=1 data=01" "$out"
 out=$(client --announce listen --count 6 --timeout 1000 | others)
 check_eq "and the one after that nothing" "" "$out"
+# Under Wine every client has the same account: the answer's owner and each client are named by it.
+e2e_wait_trace "Cmd=8061 held for the next announced client of account 'S-1-5-21-" 1 &&
+    e2e_wait_trace "PipeSrv: client [0-9]* is account S-1-5-21-" 1 &&
+    e2e_wait_trace "of account 'S-1-5-21-[-0-9]*' announced itself, 1 answers held for it (1 in all)" 1 &&
+    pass "the trace names the accounts by SID" || fail "no SID in the trace of the held answer"
 
 # ---- Held bounds: Maint sends three echoes while no client is there, HeldMax is 2: the oldest
 # is dropped, counted, traced and reported before the two held.

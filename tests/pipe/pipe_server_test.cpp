@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sddl.h>
+
 #include "PipeSrv.h"
 #include "pipe_test_util.h"
 
@@ -369,6 +371,53 @@ TEST_F(PipeServerTest, WriteReachesClientAsOneMessage)
     // The write did not disturb the server's outstanding read.
     EXPECT_FALSE(WaitServer(srv_, 0));
     ExpectServed(client, {0x01, 0x12, 0x34});
+}
+
+// The account served last, as the trace and the held answers name it: each client's own from its
+// connect on (under Wine every process has this process's account), none before the first. Wine
+// hands the server the client's token even for an anonymous client, so the account "unknown" is
+// shown only by the table of the held answers.
+TEST_F(PipeServerTest, EachClientsAccountIsLearnedAtItsConnect)
+{
+    EXPECT_STREQ(srv_->Account, "") << "no client served yet";
+    std::string self;
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    alignas(DWORD) BYTE info[512];
+    DWORD size;
+    char* text = nullptr;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, info, sizeof info, &size));
+    ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(info)->User.Sid, &text));
+    self = text;
+    LocalFree(text);
+    CloseHandle(token);
+
+    const struct {
+        DWORD Flags;  // the client's quality of service
+        std::string Account;
+    } cases[] = {
+        {0, self},  // a plain client: impersonation level
+        {SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, self},  // as the client library opens it
+    };
+    for (const auto& c : cases) {
+        trace_.Mark();
+        HANDLE client = CreateFileA(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED | c.Flags, nullptr);
+        ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
+        clients_.push_back(client);
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        SetNamedPipeHandleState(client, &mode, nullptr, nullptr);
+        EXPECT_EQ(AcceptClient(srv_), 0);
+        ExpectServed(client, {0x01, 0x00, 0x10});
+        EXPECT_EQ(std::string(srv_->Account), c.Account) << std::hex << c.Flags;
+        EXPECT_TRUE(Contains(trace_.Text(), ("client " + std::to_string(srv_->Clients)).c_str())) << trace_.Text();
+        EXPECT_TRUE(Contains(trace_.Text(), c.Account.c_str())) << trace_.Text();
+        // The account stays the owner after its client has gone, until the next one connects.
+        Drop(client);
+        ASSERT_TRUE(WaitServer(srv_));
+        EXPECT_EQ(GotOverResult(srv_), 0);
+        EXPECT_EQ(std::string(srv_->Account), c.Account);
+    }
 }
 
 TEST_F(PipeServerTest, ThousandClientsInARow)
