@@ -8,6 +8,7 @@
 #include "bridge_args.h"
 #include "capture.h"
 #include "commlog.h"
+#include "pipe_line.h"
 #include "config.h"
 #include "console_keys.h"
 #include "debug.h"
@@ -285,6 +286,11 @@ int Serve(Bridge* b, HANDLE TermEvent)
     }
 }
 
+void PipeMessagePassed(int way, const uint8_t* msg, size_t len)
+{
+    CommLogPipe(way == PIPE_TAP_FROM_CLIENT ? COMM_FROM_CLIENT : COMM_TO_CLIENT, msg, len);
+}
+
 // The command line's file wins over the registry's; neither: the log stays off.
 void OpenCommLog(unsigned argc, char** argv)
 {
@@ -354,6 +360,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     }
 
     result = BRIDGE_NO_PIPE;
+    PipeSrvSetTap(PipeMessagePassed);
     b->Server = PipeSrvCreate(PIPE_NAME, PIPE_BUFFER_SIZE, 0);
     if (b->Server == nullptr) {
         LogMessage("Error, creating server .....\n");

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "client_wire.h"
 #include "debug.h"
 #include "link_frame.h"
 #include "term_packet.h"
@@ -23,123 +22,6 @@ constexpr char CUT_NOTE[] = " ! line cut";
 // What a line keeps free for its end: the cut note, the line feed and the NUL.
 constexpr size_t LINE_TAIL = sizeof CUT_NOTE + 1;
 
-// One line being built: pieces that do not fit are left out whole (hex digits pair by pair), and
-// the line then ends with the cut note.
-struct Line {
-    char* Buf;
-    size_t Limit;
-    size_t Len;
-    bool Cut;
-};
-
-__attribute__((format(printf, 2, 3))) void Add(Line* l, const char* format, ...)
-{
-    if (l->Cut)
-        return;
-    size_t room = l->Limit - l->Len;
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(l->Buf + l->Len, room, format, args);
-    va_end(args);
-    if (n < 0 || static_cast<size_t>(n) >= room) {
-        l->Buf[l->Len] = '\0';
-        l->Cut = true;
-        return;
-    }
-    l->Len += static_cast<size_t>(n);
-}
-
-void AddHex(Line* l, const uint8_t* bytes, size_t n)
-{
-    for (size_t i = 0; i < n && !l->Cut; ++i) {
-        if (l->Len + 2 >= l->Limit) {
-            l->Cut = true;
-            break;
-        }
-        l->Buf[l->Len++] = HEX_DIGITS[bytes[i] >> 4];
-        l->Buf[l->Len++] = HEX_DIGITS[bytes[i] & 0x0F];
-    }
-    l->Buf[l->Len] = '\0';
-}
-
-Line Start(char* out, size_t size, const LocalClockTime* now, int direction)
-{
-    Line l = {out, size - LINE_TAIL, 0, false};
-    long long offset = now->OffsetMinutes;
-    char sign = offset < 0 ? '-' : '+';
-    if (offset < 0)
-        offset = -offset;
-    Add(&l, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld %s", now->Year, now->Month, now->Day, now->Hour,
-        now->Minute, now->Second, now->Msec, sign, offset / 60, offset % 60,
-        direction >= 0 && direction < DIRECTION_COUNT ? DIRECTION_TEXT[direction] : "?");
-    return l;
-}
-
-int Finish(Line* l)
-{
-    if (l->Cut) {
-        memcpy(l->Buf + l->Len, CUT_NOTE, sizeof CUT_NOTE - 1);
-        l->Len += sizeof CUT_NOTE - 1;
-    }
-    l->Buf[l->Len++] = '\n';
-    l->Buf[l->Len] = '\0';
-    return static_cast<int>(l->Len);
-}
-
-// What cannot be decoded further: every byte, then why.
-__attribute__((format(printf, 4, 5))) int Malformed(Line* l, const uint8_t* bytes, size_t n, const char* format, ...)
-{
-    Add(l, " bytes=%u raw=", static_cast<unsigned>(n));
-    AddHex(l, bytes, n);
-    char note[96];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(note, sizeof note, format, args);
-    va_end(args);
-    Add(l, " ! %s", note);
-    return Finish(l);
-}
-
-const char* ControlName(uint32_t cmd)
-{
-    switch (cmd) {
-    case CONTROL_ANNOUNCE:
-        return "announce";
-    case CONTROL_HEALTH:
-        return "health";
-    case CONTROL_WELCOME:
-        return "welcome";
-    case CONTROL_NOTICE:
-        return "notice";
-    case CONTROL_HEALTH_ANSWER:
-        return "health-answer";
-    default:
-        return "unknown";
-    }
-}
-
-// The applications a mask names, joined by '|'; bits above them as "+0xNN".
-void AddMaskNames(Line* l, uint8_t mask, uint32_t cmd)
-{
-    if (mask == 0) {
-        Add(l, " capture");
-        return;
-    }
-    if (mask == CLIENT_CONTROL_MASK) {
-        Add(l, " control %s", ControlName(cmd));
-        return;
-    }
-    const char* sep = " ";
-    for (int i = 0; i < APP_COUNT; ++i) {
-        if (mask & AppMaskOf(i)) {
-            Add(l, "%s%s", sep, AppTable[i].Name);
-            sep = "|";
-        }
-    }
-    if (mask & ~APP_MASK_ALL)
-        Add(l, "%s+0x%02x", sep, static_cast<unsigned>(mask & ~APP_MASK_ALL));
-}
-
 const char* FrameKind(uint8_t flags)
 {
     if ((flags & FLAG_ACK) && (flags & FLAG_NAK))
@@ -151,33 +33,25 @@ const char* FrameKind(uint8_t flags)
     return "data";
 }
 
-void AddFlags(Line* l, uint8_t flags)
+void AddFlags(CommLine* l, uint8_t flags)
 {
     static const struct {
         uint8_t Bit;
         const char* Name;
     } names[] = {{FLAG_HOST, "HOST"}, {FLAG_ACK, "ACK"}, {FLAG_NAK, "NAK"}, {FLAG_SYNC, "SYNC"}};
-    Add(l, " flags=");
+    CommLineAdd(l, " flags=");
     const char* sep = "";
     for (const auto& n : names) {
         if (flags & n.Bit) {
-            Add(l, "%s%s", sep, n.Name);
+            CommLineAdd(l, "%s%s", sep, n.Name);
             sep = "|";
         }
     }
     uint8_t rest = flags & 0xF0;
     if (rest != 0)
-        Add(l, "%s+0x%02x", sep, static_cast<unsigned>(rest));
+        CommLineAdd(l, "%s+0x%02x", sep, static_cast<unsigned>(rest));
     else if (flags == 0)
-        Add(l, "-");
-}
-
-void AddStatus(Line* l, uint32_t cmd, const uint8_t* word)
-{
-    if (HasStatus(cmd))
-        Add(l, " status=0x%04x", static_cast<unsigned>(GetU16(word)));
-    else
-        Add(l, " status=-");
+        CommLineAdd(l, "-");
 }
 
 // The file.
@@ -215,42 +89,81 @@ void RollCommLogOver()
     Buffer(LogFile);
 }
 
-void WriteLine(int n)
-{
-    if (n <= 0)
-        return;
-    fwrite(LineBuffer, 1, static_cast<size_t>(n), LogFile);
-    Counted += static_cast<unsigned long>(n) + 1;
-    if (Cap != 0 && Counted >= Cap)
-        RollCommLogOver();
-}
-
 }  // namespace
 
-int CommLogFormatPipe(char* out, size_t size, const LocalClockTime* now, int direction, const uint8_t* msg,
-                      size_t len)
+CommLine CommLineStart(char* out, size_t size, const LocalClockTime* now, int direction)
 {
-    if (out == nullptr || now == nullptr || size < COMMLOG_LINE_MIN)
-        return -1;
-    if (msg == nullptr)
-        len = 0;
-    Line l = Start(out, size, now, direction);
-    if (len < 3)
-        return Malformed(&l, msg, len, "shorter than mask and command");
-    uint8_t mask = msg[0];
-    uint32_t cmd = GetU16(msg + 1);
-    size_t head = HasStatus(cmd) ? 5 : 3;
-    Add(&l, " mask=0x%02x", static_cast<unsigned>(mask));
-    AddMaskNames(&l, mask, cmd);
-    Add(&l, " cmd=0x%04x", static_cast<unsigned>(cmd));
-    if (len < head)
-        return Malformed(&l, msg, len, "shorter than its status word");
-    AddStatus(&l, cmd, msg + 3);
-    Add(&l, " len=%u data=", static_cast<unsigned>(len - head));
-    AddHex(&l, msg + head, len - head);
-    if (mask != 0 && len - head > MAX_PACKET_DATA)
-        Add(&l, " ! more than %u data bytes", static_cast<unsigned>(MAX_PACKET_DATA));
-    return Finish(&l);
+    CommLine l = {out, size - LINE_TAIL, 0, false};
+    long long offset = now->OffsetMinutes;
+    char sign = offset < 0 ? '-' : '+';
+    if (offset < 0)
+        offset = -offset;
+    CommLineAdd(&l, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld %s", now->Year, now->Month, now->Day,
+                now->Hour, now->Minute, now->Second, now->Msec, sign, offset / 60, offset % 60,
+                direction >= 0 && direction < DIRECTION_COUNT ? DIRECTION_TEXT[direction] : "?");
+    return l;
+}
+
+void CommLineAdd(CommLine* l, const char* format, ...)
+{
+    if (l->Cut)
+        return;
+    size_t room = l->Limit - l->Len;
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(l->Buf + l->Len, room, format, args);
+    va_end(args);
+    if (n < 0 || static_cast<size_t>(n) >= room) {
+        l->Buf[l->Len] = '\0';
+        l->Cut = true;
+        return;
+    }
+    l->Len += static_cast<size_t>(n);
+}
+
+void CommLineHex(CommLine* l, const uint8_t* bytes, size_t n)
+{
+    for (size_t i = 0; i < n && !l->Cut; ++i) {
+        if (l->Len + 2 >= l->Limit) {
+            l->Cut = true;
+            break;
+        }
+        l->Buf[l->Len++] = HEX_DIGITS[bytes[i] >> 4];
+        l->Buf[l->Len++] = HEX_DIGITS[bytes[i] & 0x0F];
+    }
+    l->Buf[l->Len] = '\0';
+}
+
+void CommLineStatus(CommLine* l, uint32_t cmd, const uint8_t* word)
+{
+    if (HasStatus(cmd))
+        CommLineAdd(l, " status=0x%04x", static_cast<unsigned>(GetU16(word)));
+    else
+        CommLineAdd(l, " status=-");
+}
+
+int CommLineFinish(CommLine* l)
+{
+    if (l->Cut) {
+        memcpy(l->Buf + l->Len, CUT_NOTE, sizeof CUT_NOTE - 1);
+        l->Len += sizeof CUT_NOTE - 1;
+    }
+    l->Buf[l->Len++] = '\n';
+    l->Buf[l->Len] = '\0';
+    return static_cast<int>(l->Len);
+}
+
+int CommLineMalformed(CommLine* l, const uint8_t* bytes, size_t n, const char* format, ...)
+{
+    CommLineAdd(l, " bytes=%u raw=", static_cast<unsigned>(n));
+    CommLineHex(l, bytes, n);
+    char note[96];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(note, sizeof note, format, args);
+    va_end(args);
+    CommLineAdd(l, " ! %s", note);
+    return CommLineFinish(l);
 }
 
 int CommLogFormatDatagram(char* out, size_t size, const LocalClockTime* now, int direction, const char* app,
@@ -260,42 +173,42 @@ int CommLogFormatDatagram(char* out, size_t size, const LocalClockTime* now, int
         return -1;
     if (datagram == nullptr)
         len = 0;
-    Line l = Start(out, size, now, direction);
-    Add(&l, " %s", app != nullptr ? app : "?");
+    CommLine l = CommLineStart(out, size, now, direction);
+    CommLineAdd(&l, " %s", app != nullptr ? app : "?");
     if (len < LINK_FRAME_CONTROL) {
-        Add(&l, " short");
-        return Malformed(&l, datagram, len, "shorter than flags and sequence");
+        CommLineAdd(&l, " short");
+        return CommLineMalformed(&l, datagram, len, "shorter than flags and sequence");
     }
     uint8_t flags = datagram[0];
-    Add(&l, " %s", FrameKind(flags));
+    CommLineAdd(&l, " %s", FrameKind(flags));
     AddFlags(&l, flags);
-    Add(&l, " seq=0x%02x", static_cast<unsigned>(datagram[1]));
+    CommLineAdd(&l, " seq=0x%02x", static_cast<unsigned>(datagram[1]));
     if (flags & (FLAG_ACK | FLAG_NAK)) {
         if (len > LINK_FRAME_CONTROL)
-            return Malformed(&l, datagram, len, "%u extra bytes after flags and sequence",
+            return CommLineMalformed(&l, datagram, len, "%u extra bytes after flags and sequence",
                              static_cast<unsigned>(len - LINK_FRAME_CONTROL));
-        return Finish(&l);
+        return CommLineFinish(&l);
     }
     if (len < LINK_FRAME_HEAD + 2)
-        return Malformed(&l, datagram, len, "shorter than its header");
+        return CommLineMalformed(&l, datagram, len, "shorter than its header");
     uint32_t length = GetU16(datagram + 2);
     uint32_t cmd = GetU16(datagram + LINK_FRAME_HEAD);
     uint32_t words = HasStatus(cmd) ? 4 : 2;
-    Add(&l, " cmd=0x%04x", static_cast<unsigned>(cmd));
+    CommLineAdd(&l, " cmd=0x%04x", static_cast<unsigned>(cmd));
     if (len < LINK_FRAME_HEAD + words)
-        return Malformed(&l, datagram, len, "shorter than its header");
-    AddStatus(&l, cmd, datagram + LINK_FRAME_HEAD + 2);
+        return CommLineMalformed(&l, datagram, len, "shorter than its header");
+    CommLineStatus(&l, cmd, datagram + LINK_FRAME_HEAD + 2);
     if (length < words)
-        return Malformed(&l, datagram, len, "length field %u is below its command and status words",
+        return CommLineMalformed(&l, datagram, len, "length field %u is below its command and status words",
                          static_cast<unsigned>(length));
     if (LINK_FRAME_HEAD + length > len)
-        return Malformed(&l, datagram, len, "length field %u runs past the datagram", static_cast<unsigned>(length));
+        return CommLineMalformed(&l, datagram, len, "length field %u runs past the datagram", static_cast<unsigned>(length));
     if (LINK_FRAME_HEAD + length < len)
-        return Malformed(&l, datagram, len, "%u extra bytes after the length field",
+        return CommLineMalformed(&l, datagram, len, "%u extra bytes after the length field",
                          static_cast<unsigned>(len - LINK_FRAME_HEAD - length));
-    Add(&l, " len=%u data=", static_cast<unsigned>(length - words));
-    AddHex(&l, datagram + LINK_FRAME_HEAD + words, length - words);
-    return Finish(&l);
+    CommLineAdd(&l, " len=%u data=", static_cast<unsigned>(length - words));
+    CommLineHex(&l, datagram + LINK_FRAME_HEAD + words, length - words);
+    return CommLineFinish(&l);
 }
 
 int CommLogOpen(const char* name)
@@ -342,13 +255,14 @@ void CommLogClose()
     LogFile = nullptr;
 }
 
-void CommLogPipeLine(int direction, const uint8_t* msg, size_t len)
+void CommLogWrite(const char* line, int n)
 {
-    if (LogFile == nullptr)
+    if (LogFile == nullptr || n <= 0)
         return;
-    LocalClockTime now;
-    LocalClockNow(&now);
-    WriteLine(CommLogFormatPipe(LineBuffer, sizeof LineBuffer, &now, direction, msg, len));
+    fwrite(line, 1, static_cast<size_t>(n), LogFile);
+    Counted += static_cast<unsigned long>(n) + 1;
+    if (Cap != 0 && Counted >= Cap)
+        RollCommLogOver();
 }
 
 void CommLogDatagramLine(int direction, const char* app, const uint8_t* datagram, size_t len)
@@ -357,5 +271,5 @@ void CommLogDatagramLine(int direction, const char* app, const uint8_t* datagram
         return;
     LocalClockTime now;
     LocalClockNow(&now);
-    WriteLine(CommLogFormatDatagram(LineBuffer, sizeof LineBuffer, &now, direction, app, datagram, len));
+    CommLogWrite(LineBuffer, CommLogFormatDatagram(LineBuffer, sizeof LineBuffer, &now, direction, app, datagram, len));
 }
