@@ -17,14 +17,14 @@ constexpr size_t CAPTURE_WHY_SIZE = 160;
 
 void RollCaptureOver()
 {
-    long size = 0;
+    long long size = 0;
     int rolled = RollLogOver(&CaptureFile, CaptureName, CaptureCap, &size);
     if (rolled == LOG_KEPT)
         return;
     if (rolled == LOG_ROLLED)
-        TraceMessage("Capture: %s reached %ld bytes; rolled over to %s.1\n", CaptureName, size, CaptureName);
+        TraceMessage("Capture: %s reached %lld bytes; rolled over to %s.1\n", CaptureName, size, CaptureName);
     else
-        TraceMessage("Capture: %s reached %ld bytes and could not be renamed; emptied\n", CaptureName, size);
+        TraceMessage("Capture: %s reached %lld bytes and could not be renamed; emptied\n", CaptureName, size);
     if (CaptureFile == nullptr)
         LogMessage("Capture: %s cannot be opened again; capture log off\n", CaptureName);
 }

@@ -62,7 +62,7 @@ char LogName[NAME_SIZE] = "";
 unsigned long Cap = COMMLOG_CAP_DEFAULT;
 // Bytes counted toward the cap: each line's length and two for its end, the most a line feed
 // takes in a text-mode file, so that the file's own size is looked at only once it may be due.
-unsigned long Counted = 0;
+unsigned long long Counted = 0;
 char LineBuffer[COMMLOG_LINE_SIZE];
 char FileBuffer[FILE_BUFFER_SIZE];
 
@@ -70,17 +70,18 @@ void Buffer(FILE* f) { setvbuf(f, FileBuffer, _IOFBF, sizeof FileBuffer); }
 
 void RollCommLogOver()
 {
-    long size = 0;
+    long long size = 0;
     int rolled = RollLogOver(&LogFile, LogName, Cap, &size);
     if (rolled == LOG_KEPT) {
-        Counted = size < 0 ? 0 : static_cast<unsigned long>(size);
+        // A size that cannot be asked counts as the cap: the next line asks again.
+        Counted = size < 0 ? Cap : static_cast<unsigned long long>(size);
         return;
     }
     Counted = 0;
     if (rolled == LOG_ROLLED)
-        TraceMessage("CommLog: %s reached %ld bytes; rolled over to %s.1\n", LogName, size, LogName);
+        TraceMessage("CommLog: %s reached %lld bytes; rolled over to %s.1\n", LogName, size, LogName);
     else
-        TraceMessage("CommLog: %s reached %ld bytes and could not be renamed; emptied\n", LogName, size);
+        TraceMessage("CommLog: %s reached %lld bytes and could not be renamed; emptied\n", LogName, size);
     if (LogFile == nullptr) {
         CommLogOn = false;
         WarnMessage("CommLog: %s cannot be opened again; communication log off\n", LogName);
@@ -228,12 +229,15 @@ int CommLogOpen(const char* name)
         return 0;
     }
     Buffer(f);
-    fseek(f, 0, SEEK_END);
-    long size = ftell(f);
-    Counted = size < 0 ? 0 : static_cast<unsigned long>(size);
     memcpy(LogName, name, n + 1);
     LogFile = f;
     CommLogOn = true;
+    // A file left above its cap by an earlier run rolls over now; otherwise its size counts.
+    Counted = Cap;
+    if (Cap != 0)
+        RollCommLogOver();
+    if (!CommLogOn)
+        return 0;
     WarnMessage("CommLog: every pipe message and datagram, payment data included, is written to %s\n", name);
     return 1;
 }
@@ -260,7 +264,7 @@ void CommLogWrite(const char* line, int n)
     if (LogFile == nullptr || n <= 0)
         return;
     fwrite(line, 1, static_cast<size_t>(n), LogFile);
-    Counted += static_cast<unsigned long>(n) + 1;
+    Counted += static_cast<unsigned long long>(n) + 1;
     if (Cap != 0 && Counted >= Cap)
         RollCommLogOver();
 }

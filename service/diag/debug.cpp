@@ -22,8 +22,8 @@ char TraceName[TRACE_NAME_SIZE] = "";
 // line feed becomes two bytes), so while even that stays under the cap the file cannot have
 // reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask) is past any cap: the
 // next line asks.
-constexpr unsigned long SIZE_UNKNOWN = ~0UL;
-unsigned long TraceSizeAsked = SIZE_UNKNOWN;
+constexpr unsigned long long SIZE_UNKNOWN = ~0ULL;
+unsigned long long TraceSizeAsked = SIZE_UNKNOWN;
 unsigned long TraceWritten = 0;
 
 // The line being built: its pieces are gathered here and the line goes out in one write.
@@ -140,12 +140,12 @@ void RollTraceOver()
         return;
     if (TraceSizeAsked < TraceCap && TraceWritten <= (TraceCap - 1 - TraceSizeAsked) / 2)
         return;
-    long size = 0;
+    long long size = 0;
     int rolled = RollLogOver(&TraceSink, TraceName, TraceCap, &size);
     if (rolled != LOG_KEPT)
         TraceSizeAsked = 0;
     else
-        TraceSizeAsked = size < 0 ? SIZE_UNKNOWN : static_cast<unsigned long>(size);
+        TraceSizeAsked = size < 0 ? SIZE_UNKNOWN : static_cast<unsigned long long>(size);
     TraceWritten = 0;
     if (rolled == LOG_KEPT)
         return;
@@ -155,9 +155,9 @@ void RollTraceOver()
     }
     WriteLineHead();
     if (rolled == LOG_ROLLED)
-        LineAppend("Trace: %s reached %ld bytes; rolled over to %s.1\n", TraceName, size, TraceName);
+        LineAppend("Trace: %s reached %lld bytes; rolled over to %s.1\n", TraceName, size, TraceName);
     else
-        LineAppend("Trace: %s reached %ld bytes and could not be renamed; emptied\n", TraceName, size);
+        LineAppend("Trace: %s reached %lld bytes and could not be renamed; emptied\n", TraceName, size);
     LineWrite();
 }
 
@@ -205,6 +205,10 @@ bool OpenTrace(const char* name)
             memcpy(TraceName, name, len + 1);
         else
             TraceName[0] = '\0';
+        // A file left above its cap by an earlier run rolls over now, before it grows further.
+        DiagLockEnter();
+        RollTraceOver();
+        DiagLockLeave();
     }
     return Tracing;
 }
@@ -332,10 +336,10 @@ bool ReportServiceEvent(const char* text)
     return Detached();
 }
 
-int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size)
+int RollLogOver(FILE** file, const char* name, unsigned long cap, long long* size)
 {
     *size = DiagFileSize(*file);
-    if (cap == 0 || *size < 0 || static_cast<unsigned long>(*size) < cap)
+    if (cap == 0 || *size < 0 || static_cast<unsigned long long>(*size) < cap)
         return LOG_KEPT;
     char old[FILENAME_MAX + 2];
     snprintf(old, sizeof old, "%s.1", name);

@@ -180,14 +180,15 @@ FILE* DiagOpenAppend(const char* name)
     return stream;
 }
 
-long DiagFileSize(FILE* stream)
+long long DiagFileSize(FILE* stream)
 {
-    // GetFileSize, not its Ex sibling: the 9x family has only this one.
+    // GetFileSize with its high word, not the Ex sibling: the 9x family has only this one.
     DWORD high = 0;
     if (fflush(stream) != 0)
         return -1;
+    SetLastError(NO_ERROR);
     DWORD low = GetFileSize(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &high);
-    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low > static_cast<DWORD>(LONG_MAX))
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
         return -1;
-    return static_cast<long>(low);
+    return static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
 }

@@ -125,6 +125,27 @@ TEST(CommLogFile, OnlyWhenOpenedRolledOverAtTheCapAndFlushedAtClose)
     remove(old.c_str());
 }
 
+TEST(CommLogFile, AFileAboveItsCapRollsOverAtOpen)
+{
+    const std::string name = "commlog_big_test.log", old = name + ".1";
+    remove(name.c_str());
+    remove(old.c_str());
+    FILE* f = fopen(name.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fputs(std::string(300, 'x').c_str(), f);
+    fclose(f);
+    CommLogSetCap(200);
+    ASSERT_EQ(1, CommLogOpen(name.c_str()));
+    EXPECT_EQ(300u, ReadAll(old).size()) << "rolled over before any line";
+    const uint8_t ack[] = {0x04, 0x03};
+    CommLogDatagram(COMM_FROM_TERMINAL, "Master", ack, sizeof ack);
+    CommLogClose();
+    CommLogSetCap(COMMLOG_CAP_DEFAULT);
+    EXPECT_EQ(1u, Lines(ReadAll(name)));
+    remove(name.c_str());
+    remove(old.c_str());
+}
+
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 long DaysFromCivil(long y, long m, long d)
 {
