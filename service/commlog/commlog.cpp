@@ -209,6 +209,9 @@ int CommLogFormatDatagram(char* out, size_t size, const LocalClockTime* now, int
                          static_cast<unsigned>(len - LINK_FRAME_HEAD - length));
     CommLineAdd(&l, " len=%u data=", static_cast<unsigned>(length - words));
     CommLineHex(&l, datagram + LINK_FRAME_HEAD + words, length - words);
+    // The link drops such a frame unacknowledged; the line keeps its bytes and says why.
+    if (length - words > MAX_PACKET_DATA)
+        CommLineAdd(&l, " ! more than %u data bytes", static_cast<unsigned>(MAX_PACKET_DATA));
     return CommLineFinish(&l);
 }
 

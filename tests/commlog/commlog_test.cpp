@@ -76,6 +76,24 @@ TEST(CommLogLine, OffsetSignAndTheBufferBounds)
     EXPECT_EQ("refused", Format(COMM_FROM_TERMINAL, "Master", {0x04, 0x03}, COMMLOG_LINE_MIN - 1));
 }
 
+// The link drops a frame of more than 600 data bytes that still fits its buffer (a request of 601
+// or 602): its line is whole and says so; 600 is a frame like any other.
+TEST(CommLogLine, MoreThan600DataBytesAreNoted)
+{
+    for (uint32_t data : {600u, 601u, 602u}) {
+        std::vector<uint8_t> d = {0x00, 0x01, static_cast<uint8_t>((data + 2) >> 8), static_cast<uint8_t>(data + 2),
+                                  0x00, 0x10};
+        d.resize(d.size() + data, 0xCD);
+        std::string line = Format(COMM_FROM_TERMINAL, "Master", d, COMMLOG_LINE_SIZE);
+        std::string want = "term->svc Master data flags=- seq=0x01 cmd=0x0010 status=- len=" + std::to_string(data) +
+                           " data=";
+        for (uint32_t i = 0; i < data; ++i)
+            want += "cd";
+        want += data > 600 ? " ! more than 600 data bytes\n" : "\n";
+        EXPECT_EQ(std::string(kHead) + want, line) << data;
+    }
+}
+
 std::string ReadAll(const std::string& name)
 {
     std::string text;
