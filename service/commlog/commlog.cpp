@@ -272,6 +272,15 @@ void CommLogWrite(const char* line, int n)
         RollCommLogOver();
 }
 
+void CommLogExpire(unsigned long hours)
+{
+    if (!CommLogOn)
+        return;
+    EventMessage(EVENT_COMMLOG_EXPIRED, "CommLog: %s was on for %lu hours; communication log off until the next start\n",
+                 LogName, hours);
+    CommLogClose();
+}
+
 void CommLogDatagramLine(int direction, const char* app, const uint8_t* datagram, size_t len)
 {
     if (LogFile == nullptr)

@@ -32,6 +32,11 @@ constexpr size_t COMMLOG_LINE_SIZE = 320 + 4 * COMMLOG_WHOLE_BYTES;
 // A smaller buffer than this is refused by the formatters.
 constexpr size_t COMMLOG_LINE_MIN = 160;
 
+// The log switches itself off this many hours after it was turned on, so that a support
+// session's log is not left writing payment data for months; a restart turns it on again.
+constexpr unsigned long COMMLOG_HOURS_DEFAULT = 4;
+constexpr unsigned long COMMLOG_HOURS_MAX = 168;  // a week
+
 extern bool CommLogOn;
 
 // Opens name for appending and turns the log on; a name that cannot be opened leaves it off with
@@ -43,6 +48,8 @@ void CommLogSetCap(unsigned long bytes);
 void CommLogFlush();
 // Writes the buffer and closes the file; the log is off afterwards.
 void CommLogClose();
+// Its time is over: closes the log, with a warning event that says so. Nothing when it is off.
+void CommLogExpire(unsigned long hours);
 
 // Writes one line built by a formatter (n bytes, its line feed included); n <= 0 writes nothing.
 void CommLogWrite(const char* line, int n);

@@ -164,6 +164,23 @@ TEST(CommLogFile, AFileAboveItsCapRollsOverAtOpen)
     remove(old.c_str());
 }
 
+TEST(CommLogFile, ExpiryClosesTheLogAndKeepsWhatItWrote)
+{
+    const std::string name = "commlog_expiry_test.log";
+    remove(name.c_str());
+    const uint8_t ack[] = {0x04, 0x03};
+    CommLogExpire(COMMLOG_HOURS_DEFAULT);
+    EXPECT_FALSE(CommLogOn) << "an expiry while off turns nothing on";
+    ASSERT_EQ(1, CommLogOpen(name.c_str()));
+    CommLogDatagram(COMM_FROM_TERMINAL, "Master", ack, sizeof ack);
+    CommLogExpire(COMMLOG_HOURS_DEFAULT);
+    EXPECT_FALSE(CommLogOn);
+    CommLogDatagram(COMM_FROM_TERMINAL, "Master", ack, sizeof ack);
+    CommLogFlush();
+    EXPECT_EQ(1u, Lines(ReadAll(name)));
+    remove(name.c_str());
+}
+
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 long DaysFromCivil(long y, long m, long d)
 {
