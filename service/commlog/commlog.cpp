@@ -9,6 +9,7 @@
 #include "byte_order.h"
 #include "debug.h"
 #include "link_frame.h"
+#include "log_place.h"
 #include "term_packet.h"
 
 bool CommLogOn = false;
@@ -59,6 +60,8 @@ constexpr size_t NAME_SIZE = 260;
 constexpr size_t FILE_BUFFER_SIZE = 64 * 1024;
 FILE* LogFile = nullptr;
 char LogName[NAME_SIZE] = "";
+// The log's folder, held while the log is on.
+LogPlace Place = {0};
 unsigned long Cap = COMMLOG_CAP_DEFAULT;
 // Bytes counted toward the cap: each line's length and two for its end, the most a line feed
 // takes in a text-mode file, so that the file's own size is looked at only once it may be due.
@@ -84,6 +87,7 @@ void RollCommLogOver()
         TraceMessage("CommLog: %s reached %lld bytes and could not be renamed; emptied\n", LogName, size);
     if (LogFile == nullptr) {
         CommLogOn = false;
+        LogPlaceRelease(&Place);
         WarnMessage("CommLog: %s cannot be opened again; communication log off\n", LogName);
         return;
     }
@@ -226,11 +230,9 @@ int CommLogOpen(const char* name)
                     static_cast<unsigned>(n));
         return 0;
     }
-    FILE* f = fopen(name, "a");
-    if (f == nullptr) {
-        WarnMessage("CommLog: %s cannot be opened (errno %d); communication log off\n", name, errno);
+    FILE* f = OpenLogFile("CommLog", name, &Place);
+    if (f == nullptr)
         return 0;
-    }
     Buffer(f);
     memcpy(LogName, name, n + 1);
     LogFile = f;
@@ -260,6 +262,7 @@ void CommLogClose()
         return;
     fclose(LogFile);
     LogFile = nullptr;
+    LogPlaceRelease(&Place);
 }
 
 void CommLogWrite(const char* line, int n)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "debug_os.h"
+#include "log_place.h"
 
 bool ConsoleDebug = false;
 
@@ -17,6 +18,8 @@ unsigned long TraceCap = TRACE_CAP_DEFAULT;
 // The trace file's name, for its rollover; empty for standard error or a name too long to keep.
 constexpr size_t TRACE_NAME_SIZE = 260;
 char TraceName[TRACE_NAME_SIZE] = "";
+// The trace file's folder, held while the file is the sink.
+LogPlace TracePlace = {0};
 // The trace file's size as last asked, and the bytes written to it since. Asking costs system
 // calls, too many for every line; a text-mode file grows by at most twice what is written (a
 // line feed becomes two bytes), so while even that stays under the cap the file cannot have
@@ -54,6 +57,7 @@ void InstallSink(FILE* stream)
     }
     if (TraceSink != nullptr && TraceSink != stderr)
         fclose(TraceSink);
+    LogPlaceRelease(&TracePlace);
     TraceSink = stream;
     TraceSizeAsked = SIZE_UNKNOWN;
     TraceWritten = 0;
@@ -196,9 +200,16 @@ bool OpenTrace(const char* name)
 {
     if (name == nullptr)
         return Tracing;
-    FILE* stream = strcmp(name, "-") == 0 ? stderr : DiagOpenAppend(name);
+    FILE* stream = stderr;
+    LogPlace place = {0};
+    if (strcmp(name, "-") != 0) {
+        stream = OpenLogFile("Trace", name, &place);
+        if (stream == nullptr)
+            return Tracing;
+    }
     if (stream != nullptr) {
         InstallSink(stream);
+        TracePlace = place;
         Tracing = true;
         size_t len = strlen(name);
         if (stream != stderr && len < sizeof TraceName)
@@ -336,6 +347,32 @@ bool ReportServiceEvent(const char* text)
     return Detached();
 }
 
+FILE* OpenLogFile(const char* what, const char* name, LogPlace* place)
+{
+    char why[LOG_WHY_SIZE];
+    char dir[LOG_PATH_SIZE];
+    if (!LogFolderOf(name, dir, sizeof dir)) {
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: it names no folder the service can judge; the log stays off\n",
+                     what, name);
+        return nullptr;
+    }
+    if (!LogPlaceTake(dir, false, place, nullptr, why, sizeof why)) {
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: folder %s %s; the log stays off\n", what, name, dir, why);
+        return nullptr;
+    }
+    if (!LogPlaceCheck(name, why, sizeof why)) {
+        LogPlaceRelease(place);
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: folder %s %s; the log stays off\n", what, name, dir, why);
+        return nullptr;
+    }
+    FILE* stream = LogPlaceOpen(name, LOG_OPEN_APPEND, why, sizeof why);
+    if (stream == nullptr) {
+        LogPlaceRelease(place);
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: the file %s; the log stays off\n", what, name, why);
+    }
+    return stream;
+}
+
 int RollLogOver(FILE** file, const char* name, unsigned long cap, long long* size)
 {
     *size = DiagFileSize(*file);
@@ -346,6 +383,9 @@ int RollLogOver(FILE** file, const char* name, unsigned long cap, long long* siz
     fclose(*file);
     remove(old);
     bool renamed = rename(name, old) == 0;
-    *file = fopen(name, "w+");
+    char why[LOG_WHY_SIZE];
+    *file = LogPlaceOpen(name, renamed ? LOG_OPEN_APPEND : LOG_OPEN_EMPTY, why, sizeof why);
+    if (*file == nullptr)
+        TraceMessage("%s cannot be opened again: the file %s\n", name, why);
     return renamed ? LOG_ROLLED : LOG_EMPTIED;
 }

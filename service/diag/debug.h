@@ -49,4 +49,10 @@ bool IsNtFamily();
 enum LogRollResult { LOG_KEPT = 0, LOG_ROLLED = 1, LOG_EMPTIED = 2 };
 int RollLogOver(FILE** file, const char* name, unsigned long cap, long long* size);
 
+struct LogPlace;
+// Opens the log file name for appending where log_place.h allows it, holding its folder in
+// *place; otherwise a warning event (EVENT_LOG_REFUSED) that names what (as "Trace") and why,
+// and nullptr: that log stays off.
+FILE* OpenLogFile(const char* what, const char* name, LogPlace* place);
+
 constexpr const char ServiceName[] = "DulvexService";

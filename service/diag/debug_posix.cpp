@@ -78,8 +78,6 @@ void DiagWriteStream(FILE* stream, const char* data, size_t len)
     }
 }
 
-FILE* DiagOpenAppend(const char* name) { return fopen(name, "a+"); }
-
 long long DiagFileSize(FILE* stream)
 {
     struct stat st;

@@ -153,33 +153,6 @@ void DiagWriteStream(FILE* stream, const char* data, size_t len)
     }
 }
 
-FILE* DiagOpenAppend(const char* name)
-{
-    // Before NT there is no append-only access; the runtime's append mode asks for the end
-    // before each write instead.
-    if (!IsNtFamily())
-        return fopen(name, "at+");
-    // With append-only access the system puts every write at the file's end by itself: under
-    // Wine one call per write, where the runtime's append mode makes three (it asks for the
-    // end and moves there first). The position is then no measure of the size (DiagFileSize).
-    HANDLE h = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return nullptr;
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT);
-    if (fd < 0) {
-        CloseHandle(h);
-        return nullptr;
-    }
-    FILE* stream = _fdopen(fd, "w");
-    // Without a stream only the handle is closed and the descriptor stays taken: the runtime's
-    // _close, imported, costs the service a third of a megabyte of private memory from its start
-    // under Wine (measured), for a path that runs only when the runtime has no stream left.
-    if (stream == nullptr)
-        CloseHandle(h);
-    return stream;
-}
-
 long long DiagFileSize(FILE* stream)
 {
     // GetFileSize with its high word, not the Ex sibling: the 9x family has only this one.
