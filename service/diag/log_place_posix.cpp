@@ -22,8 +22,7 @@ bool ReparseOnTheWay(const char* dir, char* at, size_t size)
         char up[LOG_PATH_SIZE];
         if (!LogFolderOf(path, up, sizeof up))
             return false;
-        // A drive's root is never one an account could have made (Wine shows its Z: drive,
-        // a link to /, as one).
+        // The root is never one an account could have made.
         if (strcmp(up, path) == 0)
             return false;
         struct stat st;

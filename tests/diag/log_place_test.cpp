@@ -200,6 +200,37 @@ TEST(LogPlaceEdge, LinkedFolderIsRefused)
     LogPlaceRelease(&place);
 }
 
+// A folder every account may change is refused, unless the caller (the capture log) asks for it
+// to be protected: then it is, and passes from then on. Under Wine the script gives the folder
+// mode 0777, which Wine reads back as an Everyone ACE with write rights.
+TEST(LogPlaceEdge, OpenFolderIsRefusedOrProtected)
+{
+#ifdef _WIN32
+    const char* env = getenv("DULVEX_LOG_OPEN");
+    if (env == nullptr)
+        GTEST_SKIP() << "DULVEX_LOG_OPEN not set";
+    const std::string dir = env;
+#else
+    const std::string dir = (fs::path(Work()) / "open").string();
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all);
+#endif
+    LogPlace place = {0};
+    bool protectedNow = true;
+    char why[LOG_WHY_SIZE] = "";
+    EXPECT_FALSE(LogPlaceTake(dir.c_str(), false, &place, &protectedNow, why, sizeof why));
+    EXPECT_FALSE(protectedNow);
+    EXPECT_EQ(0, place.Handle);
+    EXPECT_NE(nullptr, strstr(why, "add, delete or re-permission its files")) << why;
+    ASSERT_TRUE(LogPlaceTake(dir.c_str(), true, &place, &protectedNow, why, sizeof why)) << why;
+    EXPECT_TRUE(protectedNow);
+    LogPlaceRelease(&place);
+    EXPECT_TRUE(LogPlaceTake(dir.c_str(), false, &place, &protectedNow, why, sizeof why)) << why;
+    EXPECT_FALSE(protectedNow);
+    LogPlaceRelease(&place);
+}
+
 // Every file the service creates or reopens is its own: no Everyone ACE (Wine keeps a DACL given
 // at creation as mode bits and reads it back); mode 0600 natively.
 TEST(LogPlaceEdge, FilesGetTheLogsDaclAndASecondNameIsRefused)
