@@ -207,20 +207,18 @@ bool OpenTrace(const char* name)
         if (stream == nullptr)
             return Tracing;
     }
-    if (stream != nullptr) {
-        InstallSink(stream);
-        TracePlace = place;
-        Tracing = true;
-        size_t len = strlen(name);
-        if (stream != stderr && len < sizeof TraceName)
-            memcpy(TraceName, name, len + 1);
-        else
-            TraceName[0] = '\0';
-        // A file left above its cap by an earlier run rolls over now, before it grows further.
-        DiagLockEnter();
-        RollTraceOver();
-        DiagLockLeave();
-    }
+    InstallSink(stream);
+    TracePlace = place;
+    Tracing = true;
+    size_t len = strlen(name);
+    if (stream != stderr && len < sizeof TraceName)
+        memcpy(TraceName, name, len + 1);
+    else
+        TraceName[0] = '\0';
+    // A file left above its cap by an earlier run rolls over now, before it grows further.
+    DiagLockEnter();
+    RollTraceOver();
+    DiagLockLeave();
     return Tracing;
 }
 
