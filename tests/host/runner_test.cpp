@@ -275,7 +275,7 @@ protected:
     }
 };
 
-TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
+TEST_F(SrvResources, MessageTableFormatsEveryEventId)
 {
     // Under its own id, and under 1, the one FormatMessage reads.
     for (WORD id : {102, 1}) {
@@ -283,7 +283,7 @@ TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
                                       MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
         EXPECT_NE(nullptr, table) << id;
     }
-    // Exactly the two texts, stored as ANSI (entry flags 0).
+    // The texts, stored as ANSI (entry flags 0).
     HRSRC table = FindResourceExA(Module, MAKEINTRESOURCEA(11), MAKEINTRESOURCEA(102),
                                   MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     ASSERT_NE(nullptr, table);
@@ -301,8 +301,23 @@ TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
             entry += e->Length;
         }
     }
-    EXPECT_EQ((std::vector<std::string>{"Application info: %1\r\n", "Application warning: %1 %2\r\n"}),
-              texts);
+    // One text per id of events.h (event_table.py holds the two lists in step), each putting its
+    // one insertion string at its end.
+    const unsigned long ids[] = {
+        EVENT_APP_INFO,          EVENT_APP_WARNING,    EVENT_SERVICE_STARTED,      EVENT_SERVICE_STOPPED,
+        EVENT_CONFIG_FALLBACK,   EVENT_LOG_REFUSED,    EVENT_LOG_PAYMENT_DATA,     EVENT_COMMLOG_EXPIRED,
+        EVENT_LOG_FOLDER_PROTECTED, EVENT_APP_NOT_ANSWERING, EVENT_APP_ANSWERING, EVENT_HELD_DROPPED,
+        EVENT_CLIENT_REFUSED,    EVENT_CLIENT_DROPPED, EVENT_METRICS_FAILED,       EVENT_SYSTEM_ERROR,
+        EVENT_SERVICE_FAILED,    EVENT_PIPE_TAKEN,
+    };
+    EXPECT_EQ(sizeof ids / sizeof ids[0], texts.size());
+    for (unsigned long id : ids) {
+        std::string text = Format(id, "INSERTED", "INSERTED");
+        EXPECT_GE(text.size(), 10u) << std::hex << id;
+        EXPECT_EQ(0, text.compare(text.size() - 10, 10, "INSERTED\r\n")) << std::hex << id << ": " << text;
+    }
+    EXPECT_EQ("A payment terminal application does not answer: Term[2] 'Maint': not answering\r\n",
+              Format(EVENT_APP_NOT_ANSWERING, "Term[2] 'Maint': not answering", nullptr));
 
     EXPECT_EQ("Application info: DulvexService: started\r\n",
               Format(EVENT_APP_INFO, "DulvexService: started", nullptr));
