@@ -11,6 +11,7 @@ void Drop(HeldQueue* q, HeldDrops* d, const char* why)
 {
     const HeldMsg* m = &q->Msgs[q->First];
     d->Count++;
+    q->Dropped++;
     d->LastApp = m->Bytes[0];
     d->LastCmd = GetU16(m->Bytes + 1);
     TraceMessage("Held answer App=%02x, Cmd=%04x dropped (%s), %u dropped so\n", d->LastApp,
@@ -28,6 +29,7 @@ void HeldInit(HeldQueue* q, uint32_t max, uint32_t seconds)
     q->Count = 0;
     q->Age = HeldDrops{};
     q->Full = HeldDrops{};
+    q->Dropped = 0;
 }
 
 int HeldPut(HeldQueue* q, const uint8_t* msg, size_t len, uint32_t nowMs)

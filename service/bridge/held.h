@@ -34,6 +34,7 @@ struct HeldQueue {
     uint32_t Count;
     HeldDrops Age;
     HeldDrops Full;
+    uint32_t Dropped;  // for either reason since the start, for the event log and the metrics
     HeldMsg Msgs[HELD_MAX_LIMIT];
 };
 
