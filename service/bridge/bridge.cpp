@@ -46,10 +46,10 @@ struct Bridge {
     bool Unsignalled[APP_COUNT];
     uint32_t FailuresSeen[APP_COUNT];
     Delivery Delivery;
-    // What the event log was told last: per link whether it does not answer, and how many held
-    // answers had been dropped.
+    // What the event log was told last: per link whether it does not answer, and of the held
+    // answers dropped.
     uint8_t LinkDown[APP_COUNT];
-    uint32_t HeldDroppedSeen;
+    DropWatch HeldDrops;
     // The metrics file: none while Metrics[0] is 0.
     char Metrics[CONFIG_PATH_SIZE];
     uint32_t MetricsAt;   // loop clock of the last write
@@ -169,7 +169,7 @@ void LinkReady(Bridge* b, int k)
 }
 
 // Conditions an administrator filters the event log for, looked at once per tick.
-void WatchLinks(Bridge* b)
+void WatchLinks(Bridge* b, uint32_t now)
 {
     for (int i = 0; i < APP_COUNT; ++i) {
         const Terminal* t = b->Terminals[i];
@@ -178,11 +178,9 @@ void WatchLinks(Bridge* b)
                          id == EVENT_APP_ANSWERING ? "answering again" : "not answering: a frame was given up");
     }
     uint32_t dropped = b->Delivery.Held.Dropped;
-    if (dropped != b->HeldDroppedSeen) {
+    if (uint32_t n = HeldDropsToReport(&b->HeldDrops, dropped, now))
         EventMessage(EVENT_HELD_DROPPED, "Delivery: %u held answers dropped for age or count, %u since the start\n",
-                     static_cast<unsigned>(dropped - b->HeldDroppedSeen), static_cast<unsigned>(dropped));
-        b->HeldDroppedSeen = dropped;
-    }
+                     static_cast<unsigned>(n), static_cast<unsigned>(dropped));
 }
 
 void WriteMetrics(Bridge* b)
@@ -264,7 +262,7 @@ void TimerWork(Bridge* b)
     }
     uint32_t now = LoopClockMs();
     DeliveryTimer(&b->Delivery, b->Server, b->Terminals, now);
-    WatchLinks(b);
+    WatchLinks(b, now);
     MetricsTick(b, now);
     CommLogFlush();
 }

@@ -1,6 +1,7 @@
 #include "link_watch.h"
 
 #include "events.h"
+#include "link_wrap.h"
 #include "terminal.h"
 
 unsigned long LinkStateEvent(uint8_t* down, int32_t health)
@@ -15,4 +16,15 @@ unsigned long LinkStateEvent(uint8_t* down, int32_t health)
         return EVENT_APP_ANSWERING;
     }
     return 0;
+}
+
+uint32_t HeldDropsToReport(DropWatch* w, uint32_t dropped, uint32_t nowMs)
+{
+    if (dropped == w->Seen || (w->Told && PeriodLeftMs(w->At, nowMs, HELD_EVENT_INTERVAL_MS) != 0))
+        return 0;
+    uint32_t n = dropped - w->Seen;
+    w->Seen = dropped;
+    w->At = nowMs;
+    w->Told = 1;
+    return n;
 }

@@ -221,4 +221,22 @@ TEST(LinkWatch, OneEventPerChange)
     EXPECT_EQ(static_cast<unsigned long>(EVENT_SEVERITY_INFO), EventSeverity(EVENT_APP_ANSWERING));
 }
 
+// Held answers dropped: the first drop at once, then one event a minute at most with the count
+// since the last, across the millisecond counter's wrap.
+TEST(LinkWatch, HeldDropsOncePerMinute)
+{
+    const uint32_t start = 0xFFFFF000u;  // wraps 4 s later
+    struct {
+        uint32_t Dropped;
+        uint32_t AtMs;  // after start
+        uint32_t Report;
+    } steps[] = {
+        {0, 0, 0},          {1, 100, 1},        {5, 200, 0},    {9, 59999, 0}, {9, 60100, 8},
+        {9, 200000, 0},     {10, 200100, 1},    {12, 200200, 0}, {13, 260099, 0}, {13, 260100, 3},
+    };
+    DropWatch w = {};
+    for (const auto& s : steps)
+        EXPECT_EQ(s.Report, HeldDropsToReport(&w, s.Dropped, start + s.AtMs)) << "at " << s.AtMs;
+}
+
 }  // namespace

@@ -33,6 +33,8 @@ expect_grep "$E2E_WORK/scrape.prom" 'dulvex_link_state{app="Fleet"} 3' "Fleet re
 expect_grep "$E2E_WORK/scrape.prom" 'dulvex_link_state{app="Master"} 1' "Master reads as answering"
 given_up=$(sed -n 's/^dulvex_link_frames_given_up_total{app="Fleet"} //p' "$E2E_WORK/scrape.prom")
 [ "${given_up:-0}" -ge 1 ] && pass "Fleet's given-up counter: $given_up" || fail "Fleet given up: '${given_up}'"
+expect_grep "$E2E_WORK/trace.log" "Term[3] 'Fleet': not answering: a frame was given up" \
+    "the event for Fleet's silence is traced"
 ls "$E2E_WORK/metrics" | grep -v '^dulvex\.prom$' >"$E2E_WORK/stray.out"
 [ -s "$E2E_WORK/stray.out" ] && fail "other files beside the metrics file: $(cat "$E2E_WORK/stray.out")" ||
     pass "no temporary file left beside it"
