@@ -23,11 +23,21 @@ trap metrics_cleanup EXIT
 e2e_termsim --apps=Master,MBCA,Maint,Petro --time=60
 e2e_console_start || exit 1
 [ -f "$prom" ] && pass "the file is written at the start" || fail "no metrics file at the start"
-# The file is rewritten every 10 s: the one after the give-up shows it.
+# The file is rewritten every 10 s: the one after the give-up shows it. Each rewrite is a rename,
+# so a new inode: counting them while waiting shows the idle cost, one write per 10 s.
+started=$(date +%s.%N)
+: >"$E2E_WORK/inodes"
 for i in $(seq 1 250); do
+    stat -c %i "$prom" >>"$E2E_WORK/inodes" 2>/dev/null
     grep -q '^dulvex_link_state{app="Fleet"} 3$' "$prom" 2>/dev/null && break
     sleep 0.1
 done
+writes=$(uniq "$E2E_WORK/inodes" | wc -l)
+waited=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+allowed=$(awk -v w="$waited" 'BEGIN { print int(w / 10) + 2 }')
+echo "files seen in ${waited} s: $writes (the first one included)"
+[ "$writes" -le "$allowed" ] && pass "at most one write per 10 s ($writes files in ${waited} s)" ||
+    fail "$writes files in ${waited} s"
 cp "$prom" "$E2E_WORK/scrape.prom" 2>/dev/null
 expect_grep "$E2E_WORK/scrape.prom" 'dulvex_link_state{app="Fleet"} 3' "Fleet reads as not answering"
 expect_grep "$E2E_WORK/scrape.prom" 'dulvex_link_state{app="Master"} 1' "Master reads as answering"
