@@ -342,7 +342,7 @@ int Serve(Bridge* b, HANDLE TermEvent)
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();
             TraceHold(false);
-            EventMessage(EVENT_SERVICE_FAILED, "WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e),
+            EventMessage(EVENT_SYSTEM_ERROR, "WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e),
                          static_cast<unsigned>(e));
             return BRIDGE_WAIT_FAILED;
         }

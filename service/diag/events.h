@@ -33,7 +33,7 @@ constexpr unsigned long EVENT_CLIENT_DROPPED = 0x80020124UL;
 constexpr unsigned long EVENT_METRICS_FAILED = 0x80020125UL;
 // A system call the service cannot do without failed.
 constexpr unsigned long EVENT_SYSTEM_ERROR = 0xC0020130UL;
-// The bridge ended without serving, or its wait failed: the line names the result code.
+// The bridge ended with a result other than an orderly stop: the line names the result code.
 constexpr unsigned long EVENT_SERVICE_FAILED = 0xC0020131UL;
 // Another program holds the pipe's name: the service does not serve beside it.
 constexpr unsigned long EVENT_PIPE_TAKEN = 0xC0020132UL;
