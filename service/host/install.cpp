@@ -20,8 +20,9 @@ const char SERVICE_DESCRIPTION_TEXT[] = "Varnok Payment Terminal Service for Win
 const char SERVICE_DEPENDENCIES[] = "EventLog\0tcpip\0";
 
 // Recovery: the service manager restarts the service after RESTART_DELAY_MS on its first and
-// second failure and then leaves it stopped, until a day without failure resets the count, so
-// that a service that cannot start at all does not restart for ever.
+// second failure and then leaves it stopped (a third action, none: the manager repeats the last
+// action for every later failure), until a day without failure resets the count, so that a
+// service that keeps failing does not restart for ever.
 constexpr DWORD RESTART_DELAY_MS = 5000;
 constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 
