@@ -55,6 +55,8 @@ unsigned long ConfigTakeCapKB(const char* name, long queryResult, unsigned long 
 // (REG_DWORD, kilobytes, as the caps above).
 constexpr char CONFIG_COMMLOG_VALUE[] = "CommLog";
 constexpr char CONFIG_COMMLOG_CAP_VALUE[] = "CommLogMaxKB";
+// Hours the communication log stays on from its opening (REG_DWORD, a count as below).
+constexpr char CONFIG_COMMLOG_HOURS_VALUE[] = "CommLogHours";
 constexpr size_t CONFIG_PATH_SIZE = 260;  // MAX_PATH, its NUL included
 // The metrics file for a textfile collector (REG_SZ, a full path; missing or empty: none).
 constexpr char CONFIG_METRICS_VALUE[] = "MetricsFile";

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "commlog.h"
+#include "pipe_line.h"
 #include "fuzz_input.h"
 
 namespace {

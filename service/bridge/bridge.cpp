@@ -10,6 +10,7 @@
 #include "bridge_args.h"
 #include "capture.h"
 #include "commlog.h"
+#include "pipe_line.h"
 #include "config.h"
 #include "console_keys.h"
 #include "debug.h"
@@ -33,7 +34,8 @@ constexpr int32_t PIPE_BUFFER_SIZE = 600;
 constexpr uint32_t TIMER_INTERVAL_MS = 100;
 constexpr size_t CLIENT_BUFFER_SIZE = 2048;
 constexpr int POLL_BURST = 16;  // datagrams read from one link per timer tick, at most
-constexpr uint32_t CONSOLE_HOLD_MS = 20;  // a console's trace lines wait this long at most
+constexpr uint32_t CONSOLE_HOLD_MS = 20;
+constexpr uint32_t MS_PER_HOUR = 3600UL * 1000;  // a console's trace lines wait this long at most
 
 struct Bridge {
     Terminal* Terminals[APP_COUNT];
@@ -56,6 +58,9 @@ struct Bridge {
     bool MetricsFailed;   // the last write failed (reported once until one succeeds)
     int64_t StartSeconds;
     char MetricsText[METRICS_TEXT_SIZE];
+    // When the communication log was turned on (loop clock), and for how long it stays on.
+    uint32_t CommLogSince;
+    unsigned long CommLogHours;
 };
 
 // Frames from the client carry this mark in the link, so that only their loss is reported.
@@ -264,6 +269,8 @@ void TimerWork(Bridge* b)
     DeliveryTimer(&b->Delivery, b->Server, b->Terminals, now);
     WatchLinks(b, now);
     MetricsTick(b, now);
+    if (CommLogOn && PeriodLeftMs(b->CommLogSince, now, b->CommLogHours * MS_PER_HOUR) == 0)
+        CommLogExpire(b->CommLogHours);
     CommLogFlush();
 }
 
@@ -378,9 +385,19 @@ int Serve(Bridge* b, HANDLE TermEvent)
     }
 }
 
-// The command line's file wins over the registry's; neither: the log stays off.
-void OpenCommLog(unsigned argc, char** argv)
+void PipeMessagePassed(int way, const uint8_t* msg, size_t len)
 {
+    CommLogPipe(way == PIPE_TAP_FROM_CLIENT ? COMM_FROM_CLIENT : COMM_TO_CLIENT, msg, len);
+}
+
+// The command line's file wins over the registry's; neither: the log stays off. Either way it
+// stays on for CommLogHours (0 counts as 1).
+void OpenCommLog(Bridge* b, unsigned argc, char** argv)
+{
+    b->CommLogHours = ReadConfigCount(CONFIG_COMMLOG_HOURS_VALUE, COMMLOG_HOURS_DEFAULT, COMMLOG_HOURS_MAX);
+    if (b->CommLogHours == 0)
+        b->CommLogHours = 1;
+    b->CommLogSince = LoopClockMs();
     if (unsigned long kb = ReadConfigCapKB(CONFIG_COMMLOG_CAP_VALUE))
         CommLogSetCap(kb * 1024);
     static char stored[CONFIG_PATH_SIZE];
@@ -447,6 +464,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     }
 
     result = BRIDGE_NO_PIPE;
+    PipeSrvSetTap(PipeMessagePassed);
     b->Server = PipeSrvCreate(PIPE_NAME, PIPE_BUFFER_SIZE, 0);
     if (b->Server == nullptr) {
         LogMessage("Error, creating server .....\n");
@@ -462,7 +480,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     ReportServiceStatus(SERVICE_RUNNING, 0, 0);
     EventMessage(EVENT_SERVICE_STARTED, "Serving %s for the terminal at %s\n", PIPE_NAME, addr);
 
-    OpenCommLog(argc, argv);
+    OpenCommLog(b, argc, argv);
     b->Packet.Cmd = ECHO;
     b->Packet.Len = 1;
     b->Packet.Data[0] = 0x00;

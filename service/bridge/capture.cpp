@@ -6,6 +6,7 @@
 
 #include "debug.h"
 #include "link_wrap.h"
+#include "log_place.h"
 
 FILE* CaptureFile = nullptr;
 
@@ -13,20 +14,23 @@ namespace {
 
 unsigned long CaptureCap = CAPTURE_CAP_DEFAULT;
 char CaptureName[CAPTURE_NAME_SIZE] = "";
-constexpr size_t CAPTURE_WHY_SIZE = 160;
+// The debug folder, held while the log is on.
+LogPlace CapturePlace = {0};
 
 void RollCaptureOver()
 {
-    long size = 0;
+    long long size = 0;
     int rolled = RollLogOver(&CaptureFile, CaptureName, CaptureCap, &size);
     if (rolled == LOG_KEPT)
         return;
     if (rolled == LOG_ROLLED)
-        TraceMessage("Capture: %s reached %ld bytes; rolled over to %s.1\n", CaptureName, size, CaptureName);
+        TraceMessage("Capture: %s reached %lld bytes; rolled over to %s.1\n", CaptureName, size, CaptureName);
     else
-        TraceMessage("Capture: %s reached %ld bytes and could not be renamed; emptied\n", CaptureName, size);
-    if (CaptureFile == nullptr)
+        TraceMessage("Capture: %s reached %lld bytes and could not be renamed; emptied\n", CaptureName, size);
+    if (CaptureFile == nullptr) {
         LogMessage("Capture: %s cannot be opened again; capture log off\n", CaptureName);
+        LogPlaceRelease(&CapturePlace);
+    }
 }
 
 }  // namespace
@@ -74,20 +78,33 @@ int CaptureOpenIn(const char* dir)
     if (dir == nullptr || stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
         return 0;
     // The service creates and empties files here with its own rights: a folder redirected
-    // elsewhere, or made by just anyone, would have it do so wherever that person chose.
-    char why[CAPTURE_WHY_SIZE];
-    if (CaptureFolderRefused(dir, why, sizeof why)) {
-        WarnMessage("Capture: folder %s %s; capture log off\n", dir, why);
+    // elsewhere, or made by just anyone, would have it do so wherever that person chose. An
+    // administrator who makes the folder in Explorer at the root of C: gets one that inherits
+    // every user's Modify; its owner is trusted, so the service takes it over instead.
+    char why[LOG_WHY_SIZE];
+    bool protectedNow = false;
+    if (!LogPlaceTake(dir, true, &CapturePlace, &protectedNow, why, sizeof why)) {
+        EventMessage(EVENT_LOG_REFUSED, "Capture: folder %s %s; capture log off\n", dir, why);
         return 0;
     }
+    if (protectedNow)
+        EventMessage(EVENT_LOG_FOLDER_PROTECTED,
+                     "Capture: folder %s %s; its DACL is now protected: SYSTEM and Administrators only\n", dir, why);
     CaptureTime now;
     CaptureNow(&now);
-    if (CaptureFormatName(CaptureName, sizeof CaptureName, dir, CAPTURE_PATH_SEPARATOR, &now) < 0)
+    if (CaptureFormatName(CaptureName, sizeof CaptureName, dir, CAPTURE_PATH_SEPARATOR, &now) < 0) {
+        LogPlaceRelease(&CapturePlace);
         return 0;
-    // "w+": a second run within the same second reuses the name and empties the file; text
-    // mode, so every line ends in CR LF on Windows.
-    CaptureFile = fopen(CaptureName, "w+");
-    return CaptureFile != nullptr ? 1 : 0;
+    }
+    // Emptied: a second run within the same second reuses the name; text mode, so every line
+    // ends in CR LF on Windows.
+    CaptureFile = LogPlaceOpen(CaptureName, LOG_OPEN_EMPTY, why, sizeof why);
+    if (CaptureFile == nullptr) {
+        EventMessage(EVENT_LOG_REFUSED, "Capture: file %s %s; capture log off\n", CaptureName, why);
+        LogPlaceRelease(&CapturePlace);
+        return 0;
+    }
+    return 1;
 }
 
 void CaptureOpen() { CaptureOpenIn(CAPTURE_DEBUG_DIR); }
@@ -120,4 +137,5 @@ void CaptureClose()
         return;
     fclose(CaptureFile);
     CaptureFile = nullptr;
+    LogPlaceRelease(&CapturePlace);
 }

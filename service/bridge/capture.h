@@ -33,9 +33,9 @@ extern FILE* CaptureFile;
 using CaptureTime = LocalClockTime;
 
 // Opens the log in the debug directory when it exists; otherwise the log stays off, silently. A
-// directory that anyone could have made to point elsewhere (a reparse point, or one owned by an
-// account other than the system, the administrators or the service's own) leaves the log off
-// with a warning that says why.
+// directory that log_place.h refuses leaves the log off with a warning that says why; one whose
+// only fault is a DACL that lets other accounts change it is given a protected DACL (SYSTEM and
+// Administrators only), with a warning that says so.
 void CaptureOpen();
 // The same in dir; returns 1 when the log is on, 0 when it stays off.
 int CaptureOpenIn(const char* dir);
@@ -63,7 +63,5 @@ int CaptureFormatLine(char* out, size_t size, size_t length, const uint8_t* data
 // The current time, from the local clock that the communication log shares.
 inline void CaptureNow(CaptureTime* now) { LocalClockNow(now); }
 // The platform's part (capture_win.cpp, capture_posix.cpp): the separator between directory and
-// file name, and the judgement of the directory: 0 when the service may create files in it, 1
-// when it refuses it, with the reason in why (size bytes).
+// file name. The directory is judged, protected and held by log_place.h.
 extern const char CAPTURE_PATH_SEPARATOR;
-int CaptureFolderRefused(const char* dir, char* why, size_t size);

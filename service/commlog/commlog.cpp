@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "client_wire.h"
 #include "debug.h"
 #include "link_frame.h"
+#include "log_place.h"
 #include "term_packet.h"
 
 bool CommLogOn = false;
@@ -23,16 +23,93 @@ constexpr char CUT_NOTE[] = " ! line cut";
 // What a line keeps free for its end: the cut note, the line feed and the NUL.
 constexpr size_t LINE_TAIL = sizeof CUT_NOTE + 1;
 
-// One line being built: pieces that do not fit are left out whole (hex digits pair by pair), and
-// the line then ends with the cut note.
-struct Line {
-    char* Buf;
-    size_t Limit;
-    size_t Len;
-    bool Cut;
-};
+const char* FrameKind(uint8_t flags)
+{
+    if ((flags & FLAG_ACK) && (flags & FLAG_NAK))
+        return "ack+nak";
+    if (flags & FLAG_ACK)
+        return "ack";
+    if (flags & FLAG_NAK)
+        return (flags & FLAG_SYNC) ? "resync" : "nak";
+    return "data";
+}
 
-__attribute__((format(printf, 2, 3))) void Add(Line* l, const char* format, ...)
+void AddFlags(CommLine* l, uint8_t flags)
+{
+    static const struct {
+        uint8_t Bit;
+        const char* Name;
+    } names[] = {{FLAG_HOST, "HOST"}, {FLAG_ACK, "ACK"}, {FLAG_NAK, "NAK"}, {FLAG_SYNC, "SYNC"}};
+    CommLineAdd(l, " flags=");
+    const char* sep = "";
+    for (const auto& n : names) {
+        if (flags & n.Bit) {
+            CommLineAdd(l, "%s%s", sep, n.Name);
+            sep = "|";
+        }
+    }
+    uint8_t rest = flags & 0xF0;
+    if (rest != 0)
+        CommLineAdd(l, "%s+0x%02x", sep, static_cast<unsigned>(rest));
+    else if (flags == 0)
+        CommLineAdd(l, "-");
+}
+
+// The file.
+constexpr size_t NAME_SIZE = 260;
+constexpr size_t FILE_BUFFER_SIZE = 64 * 1024;
+FILE* LogFile = nullptr;
+char LogName[NAME_SIZE] = "";
+// The log's folder, held while the log is on.
+LogPlace Place = {0};
+unsigned long Cap = COMMLOG_CAP_DEFAULT;
+// Bytes counted toward the cap: each line's length and two for its end, the most a line feed
+// takes in a text-mode file, so that the file's own size is looked at only once it may be due.
+unsigned long long Counted = 0;
+char LineBuffer[COMMLOG_LINE_SIZE];
+char FileBuffer[FILE_BUFFER_SIZE];
+
+void Buffer(FILE* f) { setvbuf(f, FileBuffer, _IOFBF, sizeof FileBuffer); }
+
+void RollCommLogOver()
+{
+    long long size = 0;
+    int rolled = RollLogOver(&LogFile, LogName, Cap, &size);
+    if (rolled == LOG_KEPT) {
+        // A size that cannot be asked counts as the cap: the next line asks again.
+        Counted = size < 0 ? Cap : static_cast<unsigned long long>(size);
+        return;
+    }
+    Counted = 0;
+    if (rolled == LOG_ROLLED)
+        TraceMessage("CommLog: %s reached %lld bytes; rolled over to %s.1\n", LogName, size, LogName);
+    else
+        TraceMessage("CommLog: %s reached %lld bytes and could not be renamed; emptied\n", LogName, size);
+    if (LogFile == nullptr) {
+        CommLogOn = false;
+        LogPlaceRelease(&Place);
+        WarnMessage("CommLog: %s cannot be opened again; communication log off\n", LogName);
+        return;
+    }
+    Buffer(LogFile);
+}
+
+}  // namespace
+
+CommLine CommLineStart(char* out, size_t size, const LocalClockTime* now, int direction)
+{
+    CommLine l = {out, size - LINE_TAIL, 0, false};
+    long long offset = now->OffsetMinutes;
+    char sign = offset < 0 ? '-' : '+';
+    if (offset < 0)
+        offset = -offset;
+    CommLineAdd(&l, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld %s", now->Year, now->Month, now->Day,
+                now->Hour, now->Minute, now->Second, now->Msec, sign, offset / 60, offset % 60,
+                direction >= 0 && direction < DIRECTION_COUNT ? DIRECTION_TEXT[direction] : "?");
+    return l;
+}
+
+void CommLineAdd(CommLine* l, const char* format, ...)
 {
     if (l->Cut)
         return;
@@ -49,7 +126,7 @@ __attribute__((format(printf, 2, 3))) void Add(Line* l, const char* format, ...)
     l->Len += static_cast<size_t>(n);
 }
 
-void AddHex(Line* l, const uint8_t* bytes, size_t n)
+void CommLineHex(CommLine* l, const uint8_t* bytes, size_t n)
 {
     for (size_t i = 0; i < n && !l->Cut; ++i) {
         if (l->Len + 2 >= l->Limit) {
@@ -62,20 +139,15 @@ void AddHex(Line* l, const uint8_t* bytes, size_t n)
     l->Buf[l->Len] = '\0';
 }
 
-Line Start(char* out, size_t size, const LocalClockTime* now, int direction)
+void CommLineStatus(CommLine* l, uint32_t cmd, const uint8_t* word)
 {
-    Line l = {out, size - LINE_TAIL, 0, false};
-    long long offset = now->OffsetMinutes;
-    char sign = offset < 0 ? '-' : '+';
-    if (offset < 0)
-        offset = -offset;
-    Add(&l, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld %s", now->Year, now->Month, now->Day, now->Hour,
-        now->Minute, now->Second, now->Msec, sign, offset / 60, offset % 60,
-        direction >= 0 && direction < DIRECTION_COUNT ? DIRECTION_TEXT[direction] : "?");
-    return l;
+    if (HasStatus(cmd))
+        CommLineAdd(l, " status=0x%04x", static_cast<unsigned>(GetU16(word)));
+    else
+        CommLineAdd(l, " status=-");
 }
 
-int Finish(Line* l)
+int CommLineFinish(CommLine* l)
 {
     if (l->Cut) {
         memcpy(l->Buf + l->Len, CUT_NOTE, sizeof CUT_NOTE - 1);
@@ -86,171 +158,17 @@ int Finish(Line* l)
     return static_cast<int>(l->Len);
 }
 
-// What cannot be decoded further: every byte, then why.
-__attribute__((format(printf, 4, 5))) int Malformed(Line* l, const uint8_t* bytes, size_t n, const char* format, ...)
+int CommLineMalformed(CommLine* l, const uint8_t* bytes, size_t n, const char* format, ...)
 {
-    Add(l, " bytes=%u raw=", static_cast<unsigned>(n));
-    AddHex(l, bytes, n);
+    CommLineAdd(l, " bytes=%u raw=", static_cast<unsigned>(n));
+    CommLineHex(l, bytes, n);
     char note[96];
     va_list args;
     va_start(args, format);
     vsnprintf(note, sizeof note, format, args);
     va_end(args);
-    Add(l, " ! %s", note);
-    return Finish(l);
-}
-
-const char* ControlName(uint32_t cmd)
-{
-    switch (cmd) {
-    case CONTROL_ANNOUNCE:
-        return "announce";
-    case CONTROL_HEALTH:
-        return "health";
-    case CONTROL_WELCOME:
-        return "welcome";
-    case CONTROL_NOTICE:
-        return "notice";
-    case CONTROL_HEALTH_ANSWER:
-        return "health-answer";
-    default:
-        return "unknown";
-    }
-}
-
-// The applications a mask names, joined by '|'; bits above them as "+0xNN".
-void AddMaskNames(Line* l, uint8_t mask, uint32_t cmd)
-{
-    if (mask == 0) {
-        Add(l, " capture");
-        return;
-    }
-    if (mask == CLIENT_CONTROL_MASK) {
-        Add(l, " control %s", ControlName(cmd));
-        return;
-    }
-    const char* sep = " ";
-    for (int i = 0; i < APP_COUNT; ++i) {
-        if (mask & AppMaskOf(i)) {
-            Add(l, "%s%s", sep, AppTable[i].Name);
-            sep = "|";
-        }
-    }
-    if (mask & ~APP_MASK_ALL)
-        Add(l, "%s+0x%02x", sep, static_cast<unsigned>(mask & ~APP_MASK_ALL));
-}
-
-const char* FrameKind(uint8_t flags)
-{
-    if ((flags & FLAG_ACK) && (flags & FLAG_NAK))
-        return "ack+nak";
-    if (flags & FLAG_ACK)
-        return "ack";
-    if (flags & FLAG_NAK)
-        return (flags & FLAG_SYNC) ? "resync" : "nak";
-    return "data";
-}
-
-void AddFlags(Line* l, uint8_t flags)
-{
-    static const struct {
-        uint8_t Bit;
-        const char* Name;
-    } names[] = {{FLAG_HOST, "HOST"}, {FLAG_ACK, "ACK"}, {FLAG_NAK, "NAK"}, {FLAG_SYNC, "SYNC"}};
-    Add(l, " flags=");
-    const char* sep = "";
-    for (const auto& n : names) {
-        if (flags & n.Bit) {
-            Add(l, "%s%s", sep, n.Name);
-            sep = "|";
-        }
-    }
-    uint8_t rest = flags & 0xF0;
-    if (rest != 0)
-        Add(l, "%s+0x%02x", sep, static_cast<unsigned>(rest));
-    else if (flags == 0)
-        Add(l, "-");
-}
-
-void AddStatus(Line* l, uint32_t cmd, const uint8_t* word)
-{
-    if (HasStatus(cmd))
-        Add(l, " status=0x%04x", static_cast<unsigned>(GetU16(word)));
-    else
-        Add(l, " status=-");
-}
-
-// The file.
-constexpr size_t NAME_SIZE = 260;
-constexpr size_t FILE_BUFFER_SIZE = 64 * 1024;
-FILE* LogFile = nullptr;
-char LogName[NAME_SIZE] = "";
-unsigned long Cap = COMMLOG_CAP_DEFAULT;
-// Bytes counted toward the cap: each line's length and two for its end, the most a line feed
-// takes in a text-mode file, so that the file's own size is looked at only once it may be due.
-unsigned long Counted = 0;
-char LineBuffer[COMMLOG_LINE_SIZE];
-char FileBuffer[FILE_BUFFER_SIZE];
-
-void Buffer(FILE* f) { setvbuf(f, FileBuffer, _IOFBF, sizeof FileBuffer); }
-
-void RollCommLogOver()
-{
-    long size = 0;
-    int rolled = RollLogOver(&LogFile, LogName, Cap, &size);
-    if (rolled == LOG_KEPT) {
-        Counted = size < 0 ? 0 : static_cast<unsigned long>(size);
-        return;
-    }
-    Counted = 0;
-    if (rolled == LOG_ROLLED)
-        TraceMessage("CommLog: %s reached %ld bytes; rolled over to %s.1\n", LogName, size, LogName);
-    else
-        TraceMessage("CommLog: %s reached %ld bytes and could not be renamed; emptied\n", LogName, size);
-    if (LogFile == nullptr) {
-        CommLogOn = false;
-        WarnMessage("CommLog: %s cannot be opened again; communication log off\n", LogName);
-        return;
-    }
-    Buffer(LogFile);
-}
-
-void WriteLine(int n)
-{
-    if (n <= 0)
-        return;
-    fwrite(LineBuffer, 1, static_cast<size_t>(n), LogFile);
-    Counted += static_cast<unsigned long>(n) + 1;
-    if (Cap != 0 && Counted >= Cap)
-        RollCommLogOver();
-}
-
-}  // namespace
-
-int CommLogFormatPipe(char* out, size_t size, const LocalClockTime* now, int direction, const uint8_t* msg,
-                      size_t len)
-{
-    if (out == nullptr || now == nullptr || size < COMMLOG_LINE_MIN)
-        return -1;
-    if (msg == nullptr)
-        len = 0;
-    Line l = Start(out, size, now, direction);
-    if (len < 3)
-        return Malformed(&l, msg, len, "shorter than mask and command");
-    uint8_t mask = msg[0];
-    uint32_t cmd = GetU16(msg + 1);
-    size_t head = HasStatus(cmd) ? 5 : 3;
-    Add(&l, " mask=0x%02x", static_cast<unsigned>(mask));
-    AddMaskNames(&l, mask, cmd);
-    Add(&l, " cmd=0x%04x", static_cast<unsigned>(cmd));
-    if (len < head)
-        return Malformed(&l, msg, len, "shorter than its status word");
-    AddStatus(&l, cmd, msg + 3);
-    Add(&l, " len=%u data=", static_cast<unsigned>(len - head));
-    AddHex(&l, msg + head, len - head);
-    if (mask != 0 && len - head > MAX_PACKET_DATA)
-        Add(&l, " ! more than %u data bytes", static_cast<unsigned>(MAX_PACKET_DATA));
-    return Finish(&l);
+    CommLineAdd(l, " ! %s", note);
+    return CommLineFinish(l);
 }
 
 int CommLogFormatDatagram(char* out, size_t size, const LocalClockTime* now, int direction, const char* app,
@@ -260,42 +178,45 @@ int CommLogFormatDatagram(char* out, size_t size, const LocalClockTime* now, int
         return -1;
     if (datagram == nullptr)
         len = 0;
-    Line l = Start(out, size, now, direction);
-    Add(&l, " %s", app != nullptr ? app : "?");
+    CommLine l = CommLineStart(out, size, now, direction);
+    CommLineAdd(&l, " %s", app != nullptr ? app : "?");
     if (len < LINK_FRAME_CONTROL) {
-        Add(&l, " short");
-        return Malformed(&l, datagram, len, "shorter than flags and sequence");
+        CommLineAdd(&l, " short");
+        return CommLineMalformed(&l, datagram, len, "shorter than flags and sequence");
     }
     uint8_t flags = datagram[0];
-    Add(&l, " %s", FrameKind(flags));
+    CommLineAdd(&l, " %s", FrameKind(flags));
     AddFlags(&l, flags);
-    Add(&l, " seq=0x%02x", static_cast<unsigned>(datagram[1]));
+    CommLineAdd(&l, " seq=0x%02x", static_cast<unsigned>(datagram[1]));
     if (flags & (FLAG_ACK | FLAG_NAK)) {
         if (len > LINK_FRAME_CONTROL)
-            return Malformed(&l, datagram, len, "%u extra bytes after flags and sequence",
+            return CommLineMalformed(&l, datagram, len, "%u extra bytes after flags and sequence",
                              static_cast<unsigned>(len - LINK_FRAME_CONTROL));
-        return Finish(&l);
+        return CommLineFinish(&l);
     }
     if (len < LINK_FRAME_HEAD + 2)
-        return Malformed(&l, datagram, len, "shorter than its header");
+        return CommLineMalformed(&l, datagram, len, "shorter than its header");
     uint32_t length = GetU16(datagram + 2);
     uint32_t cmd = GetU16(datagram + LINK_FRAME_HEAD);
     uint32_t words = HasStatus(cmd) ? 4 : 2;
-    Add(&l, " cmd=0x%04x", static_cast<unsigned>(cmd));
+    CommLineAdd(&l, " cmd=0x%04x", static_cast<unsigned>(cmd));
     if (len < LINK_FRAME_HEAD + words)
-        return Malformed(&l, datagram, len, "shorter than its header");
-    AddStatus(&l, cmd, datagram + LINK_FRAME_HEAD + 2);
+        return CommLineMalformed(&l, datagram, len, "shorter than its header");
+    CommLineStatus(&l, cmd, datagram + LINK_FRAME_HEAD + 2);
     if (length < words)
-        return Malformed(&l, datagram, len, "length field %u is below its command and status words",
+        return CommLineMalformed(&l, datagram, len, "length field %u is below its command and status words",
                          static_cast<unsigned>(length));
     if (LINK_FRAME_HEAD + length > len)
-        return Malformed(&l, datagram, len, "length field %u runs past the datagram", static_cast<unsigned>(length));
+        return CommLineMalformed(&l, datagram, len, "length field %u runs past the datagram", static_cast<unsigned>(length));
     if (LINK_FRAME_HEAD + length < len)
-        return Malformed(&l, datagram, len, "%u extra bytes after the length field",
+        return CommLineMalformed(&l, datagram, len, "%u extra bytes after the length field",
                          static_cast<unsigned>(len - LINK_FRAME_HEAD - length));
-    Add(&l, " len=%u data=", static_cast<unsigned>(length - words));
-    AddHex(&l, datagram + LINK_FRAME_HEAD + words, length - words);
-    return Finish(&l);
+    CommLineAdd(&l, " len=%u data=", static_cast<unsigned>(length - words));
+    CommLineHex(&l, datagram + LINK_FRAME_HEAD + words, length - words);
+    // The link drops such a frame unacknowledged; the line keeps its bytes and says why.
+    if (length - words > MAX_PACKET_DATA)
+        CommLineAdd(&l, " ! more than %u data bytes", static_cast<unsigned>(MAX_PACKET_DATA));
+    return CommLineFinish(&l);
 }
 
 int CommLogOpen(const char* name)
@@ -309,18 +230,19 @@ int CommLogOpen(const char* name)
                     static_cast<unsigned>(n));
         return 0;
     }
-    FILE* f = fopen(name, "a");
-    if (f == nullptr) {
-        WarnMessage("CommLog: %s cannot be opened (errno %d); communication log off\n", name, errno);
+    FILE* f = OpenLogFile("CommLog", name, &Place);
+    if (f == nullptr)
         return 0;
-    }
     Buffer(f);
-    fseek(f, 0, SEEK_END);
-    long size = ftell(f);
-    Counted = size < 0 ? 0 : static_cast<unsigned long>(size);
     memcpy(LogName, name, n + 1);
     LogFile = f;
     CommLogOn = true;
+    // A file left above its cap by an earlier run rolls over now; otherwise its size counts.
+    Counted = Cap;
+    if (Cap != 0)
+        RollCommLogOver();
+    if (!CommLogOn)
+        return 0;
     WarnMessage("CommLog: every pipe message and datagram, payment data included, is written to %s\n", name);
     return 1;
 }
@@ -340,15 +262,26 @@ void CommLogClose()
         return;
     fclose(LogFile);
     LogFile = nullptr;
+    LogPlaceRelease(&Place);
 }
 
-void CommLogPipeLine(int direction, const uint8_t* msg, size_t len)
+void CommLogWrite(const char* line, int n)
 {
-    if (LogFile == nullptr)
+    if (LogFile == nullptr || n <= 0)
         return;
-    LocalClockTime now;
-    LocalClockNow(&now);
-    WriteLine(CommLogFormatPipe(LineBuffer, sizeof LineBuffer, &now, direction, msg, len));
+    fwrite(line, 1, static_cast<size_t>(n), LogFile);
+    Counted += static_cast<unsigned long long>(n) + 1;
+    if (Cap != 0 && Counted >= Cap)
+        RollCommLogOver();
+}
+
+void CommLogExpire(unsigned long hours)
+{
+    if (!CommLogOn)
+        return;
+    EventMessage(EVENT_COMMLOG_EXPIRED, "CommLog: %s was on for %lu hours; communication log off until the next start\n",
+                 LogName, hours);
+    CommLogClose();
 }
 
 void CommLogDatagramLine(int direction, const char* app, const uint8_t* datagram, size_t len)
@@ -357,5 +290,5 @@ void CommLogDatagramLine(int direction, const char* app, const uint8_t* datagram
         return;
     LocalClockTime now;
     LocalClockNow(&now);
-    WriteLine(CommLogFormatDatagram(LineBuffer, sizeof LineBuffer, &now, direction, app, datagram, len));
+    CommLogWrite(LineBuffer, CommLogFormatDatagram(LineBuffer, sizeof LineBuffer, &now, direction, app, datagram, len));
 }

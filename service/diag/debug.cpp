@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "debug_os.h"
+#include "log_place.h"
 
 bool ConsoleDebug = false;
 
@@ -17,13 +18,15 @@ unsigned long TraceCap = TRACE_CAP_DEFAULT;
 // The trace file's name, for its rollover; empty for standard error or a name too long to keep.
 constexpr size_t TRACE_NAME_SIZE = 260;
 char TraceName[TRACE_NAME_SIZE] = "";
+// The trace file's folder, held while the file is the sink.
+LogPlace TracePlace = {0};
 // The trace file's size as last asked, and the bytes written to it since. Asking costs system
 // calls, too many for every line; a text-mode file grows by at most twice what is written (a
 // line feed becomes two bytes), so while even that stays under the cap the file cannot have
 // reached it and is not asked. SIZE_UNKNOWN (a new sink, or a failed ask) is past any cap: the
 // next line asks.
-constexpr unsigned long SIZE_UNKNOWN = ~0UL;
-unsigned long TraceSizeAsked = SIZE_UNKNOWN;
+constexpr unsigned long long SIZE_UNKNOWN = ~0ULL;
+unsigned long long TraceSizeAsked = SIZE_UNKNOWN;
 unsigned long TraceWritten = 0;
 
 // The line being built: its pieces are gathered here and the line goes out in one write.
@@ -54,6 +57,7 @@ void InstallSink(FILE* stream)
     }
     if (TraceSink != nullptr && TraceSink != stderr)
         fclose(TraceSink);
+    LogPlaceRelease(&TracePlace);
     TraceSink = stream;
     TraceSizeAsked = SIZE_UNKNOWN;
     TraceWritten = 0;
@@ -140,12 +144,12 @@ void RollTraceOver()
         return;
     if (TraceSizeAsked < TraceCap && TraceWritten <= (TraceCap - 1 - TraceSizeAsked) / 2)
         return;
-    long size = 0;
+    long long size = 0;
     int rolled = RollLogOver(&TraceSink, TraceName, TraceCap, &size);
     if (rolled != LOG_KEPT)
         TraceSizeAsked = 0;
     else
-        TraceSizeAsked = size < 0 ? SIZE_UNKNOWN : static_cast<unsigned long>(size);
+        TraceSizeAsked = size < 0 ? SIZE_UNKNOWN : static_cast<unsigned long long>(size);
     TraceWritten = 0;
     if (rolled == LOG_KEPT)
         return;
@@ -155,9 +159,9 @@ void RollTraceOver()
     }
     WriteLineHead();
     if (rolled == LOG_ROLLED)
-        LineAppend("Trace: %s reached %ld bytes; rolled over to %s.1\n", TraceName, size, TraceName);
+        LineAppend("Trace: %s reached %lld bytes; rolled over to %s.1\n", TraceName, size, TraceName);
     else
-        LineAppend("Trace: %s reached %ld bytes and could not be renamed; emptied\n", TraceName, size);
+        LineAppend("Trace: %s reached %lld bytes and could not be renamed; emptied\n", TraceName, size);
     LineWrite();
 }
 
@@ -196,16 +200,25 @@ bool OpenTrace(const char* name)
 {
     if (name == nullptr)
         return Tracing;
-    FILE* stream = strcmp(name, "-") == 0 ? stderr : DiagOpenAppend(name);
-    if (stream != nullptr) {
-        InstallSink(stream);
-        Tracing = true;
-        size_t len = strlen(name);
-        if (stream != stderr && len < sizeof TraceName)
-            memcpy(TraceName, name, len + 1);
-        else
-            TraceName[0] = '\0';
+    FILE* stream = stderr;
+    LogPlace place = {0};
+    if (strcmp(name, "-") != 0) {
+        stream = OpenLogFile("Trace", name, &place);
+        if (stream == nullptr)
+            return Tracing;
     }
+    InstallSink(stream);
+    TracePlace = place;
+    Tracing = true;
+    size_t len = strlen(name);
+    if (stream != stderr && len < sizeof TraceName)
+        memcpy(TraceName, name, len + 1);
+    else
+        TraceName[0] = '\0';
+    // A file left above its cap by an earlier run rolls over now, before it grows further.
+    DiagLockEnter();
+    RollTraceOver();
+    DiagLockLeave();
     return Tracing;
 }
 
@@ -324,16 +337,45 @@ bool ReportServiceEvent(const char* text)
     return Detached();
 }
 
-int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size)
+FILE* OpenLogFile(const char* what, const char* name, LogPlace* place)
+{
+    char why[LOG_WHY_SIZE];
+    char dir[LOG_PATH_SIZE];
+    if (!LogFolderOf(name, dir, sizeof dir)) {
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: it names no folder the service can judge; the log stays off\n",
+                     what, name);
+        return nullptr;
+    }
+    if (!LogPlaceTake(dir, false, place, nullptr, why, sizeof why)) {
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: folder %s %s; the log stays off\n", what, name, dir, why);
+        return nullptr;
+    }
+    if (!LogPlaceCheck(name, why, sizeof why)) {
+        LogPlaceRelease(place);
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: folder %s %s; the log stays off\n", what, name, dir, why);
+        return nullptr;
+    }
+    FILE* stream = LogPlaceOpen(name, LOG_OPEN_APPEND, why, sizeof why);
+    if (stream == nullptr) {
+        LogPlaceRelease(place);
+        EventMessage(EVENT_LOG_REFUSED, "%s: %s refused: the file %s; the log stays off\n", what, name, why);
+    }
+    return stream;
+}
+
+int RollLogOver(FILE** file, const char* name, unsigned long cap, long long* size)
 {
     *size = DiagFileSize(*file);
-    if (cap == 0 || *size < 0 || static_cast<unsigned long>(*size) < cap)
+    if (cap == 0 || *size < 0 || static_cast<unsigned long long>(*size) < cap)
         return LOG_KEPT;
     char old[FILENAME_MAX + 2];
     snprintf(old, sizeof old, "%s.1", name);
     fclose(*file);
     remove(old);
     bool renamed = rename(name, old) == 0;
-    *file = fopen(name, "w+");
+    char why[LOG_WHY_SIZE];
+    *file = LogPlaceOpen(name, renamed ? LOG_OPEN_APPEND : LOG_OPEN_EMPTY, why, sizeof why);
+    if (*file == nullptr)
+        TraceMessage("%s cannot be opened again: the file %s\n", name, why);
     return renamed ? LOG_ROLLED : LOG_EMPTIED;
 }

@@ -47,8 +47,15 @@ bool IsNtFamily();
 // The logs' one rotation rule: once *file holds cap bytes or more, NAME.1 takes it whole (an older
 // NAME.1 is deleted) and NAME starts anew; a file that cannot be renamed is emptied instead, so
 // that the cap holds either way. Returns LOG_KEPT, LOG_ROLLED or LOG_EMPTIED; *size is the size
-// the file had. *file is the new stream, or none when NAME cannot be opened again.
+// the file had, in 64 bits (a file may have grown past 2 or 4 GiB before it met a cap), -1 when
+// unknown. *file is the new stream, or none when NAME cannot be opened again.
 enum LogRollResult { LOG_KEPT = 0, LOG_ROLLED = 1, LOG_EMPTIED = 2 };
-int RollLogOver(FILE** file, const char* name, unsigned long cap, long* size);
+int RollLogOver(FILE** file, const char* name, unsigned long cap, long long* size);
+
+struct LogPlace;
+// Opens the log file name for appending where log_place.h allows it, holding its folder in
+// *place; otherwise a warning event (EVENT_LOG_REFUSED) that names what (as "Trace") and why,
+// and nullptr: that log stays off.
+FILE* OpenLogFile(const char* what, const char* name, LogPlace* place);
 
 constexpr const char ServiceName[] = "DulvexService";

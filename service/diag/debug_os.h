@@ -23,11 +23,9 @@ bool DiagSystemText(long code, char* buf, size_t size);
 // Writes one record under the service's event source, of the type the id's severity names;
 // strings as given.
 void DiagWriteEvent(unsigned long eventId, const char* first, const char* second);
-// Opens name as a text stream whose every write lands at the file's end, whoever else writes to
-// it in between; nullptr when it cannot be opened.
-FILE* DiagOpenAppend(const char* name);
-// The size of the stream's file once what the stream holds is written to it; -1 when unknown.
-long DiagFileSize(FILE* stream);
+// The size of the stream's file once what the stream holds is written to it, in 64 bits; -1 when
+// unknown.
+long long DiagFileSize(FILE* stream);
 // Writes len bytes to the stream's descriptor at once, past its (empty) stdio buffer: an
 // unbuffered stream such as standard error would otherwise reach a console in many small writes.
 void DiagWriteStream(FILE* stream, const char* data, size_t len);

@@ -78,12 +78,10 @@ void DiagWriteStream(FILE* stream, const char* data, size_t len)
     }
 }
 
-FILE* DiagOpenAppend(const char* name) { return fopen(name, "a+"); }
-
-long DiagFileSize(FILE* stream)
+long long DiagFileSize(FILE* stream)
 {
     struct stat st;
     if (fflush(stream) != 0 || fstat(fileno(stream), &st) != 0)
         return -1;
-    return static_cast<long>(st.st_size);
+    return static_cast<long long>(st.st_size);
 }

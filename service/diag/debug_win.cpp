@@ -153,41 +153,15 @@ void DiagWriteStream(FILE* stream, const char* data, size_t len)
     }
 }
 
-FILE* DiagOpenAppend(const char* name)
+long long DiagFileSize(FILE* stream)
 {
-    // Before NT there is no append-only access; the runtime's append mode asks for the end
-    // before each write instead.
-    if (!IsNtFamily())
-        return fopen(name, "at+");
-    // With append-only access the system puts every write at the file's end by itself: under
-    // Wine one call per write, where the runtime's append mode makes three (it asks for the
-    // end and moves there first). The position is then no measure of the size (DiagFileSize).
-    HANDLE h = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return nullptr;
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT);
-    if (fd < 0) {
-        CloseHandle(h);
-        return nullptr;
-    }
-    FILE* stream = _fdopen(fd, "w");
-    // Without a stream only the handle is closed and the descriptor stays taken: the runtime's
-    // _close, imported, costs the service a third of a megabyte of private memory from its start
-    // under Wine (measured), for a path that runs only when the runtime has no stream left.
-    if (stream == nullptr)
-        CloseHandle(h);
-    return stream;
-}
-
-long DiagFileSize(FILE* stream)
-{
-    // GetFileSize, not its Ex sibling: the 9x family has only this one.
+    // GetFileSize with its high word, not the Ex sibling: the 9x family has only this one.
     DWORD high = 0;
     if (fflush(stream) != 0)
         return -1;
+    SetLastError(NO_ERROR);
     DWORD low = GetFileSize(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &high);
-    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low > static_cast<DWORD>(LONG_MAX))
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
         return -1;
-    return static_cast<long>(low);
+    return static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
 }

@@ -100,7 +100,14 @@ bool DataFrameFits(const Terminal* t, const uint8_t* d, int size)
     }
     uint32_t length = GetU16(d + 2);
     // A length field below the command and status words is the acknowledged -2 case below.
-    if (length >= words && (length - words > MAX_PACKET_DATA || LINK_HEAD + length > n)) {
+    // A frame of more data than a packet holds still fits the receive buffer when it is a request
+    // of 601 or 602 data bytes; a longer datagram never gets here (the socket drops it).
+    if (length >= words && length - words > MAX_PACKET_DATA && LINK_HEAD + length <= n) {
+        TraceMessage("'%s': TerminalRecv: data frame of len %d carries %u data bytes, more than %u, dropped\n",
+                     t->Name, size, static_cast<unsigned>(length - words), static_cast<unsigned>(MAX_PACKET_DATA));
+        return false;
+    }
+    if (length >= words && LINK_HEAD + length > n) {
         TraceMessage("'%s': TerminalRecv: length %u does not fit the frame of len %d, dropped\n", t->Name,
                      static_cast<unsigned>(length), size);
         return false;

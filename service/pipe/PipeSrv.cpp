@@ -9,11 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "commlog.h"
 #include "debug.h"
 #include "sec_attr.h"
 
 namespace {
+
+PipeTap Tap = nullptr;
 
 // Internal of an OVERLAPPED while its operation is pending.
 constexpr ULONG_PTR STATUS_PENDING_VALUE = 0x103;
@@ -387,6 +388,8 @@ int GotOverResult(PipeServer* srv)
     return ServeNext(srv) ? 0 : -1;
 }
 
+void PipeSrvSetTap(PipeTap tap) { Tap = tap; }
+
 int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size)
 {
     if (srv == nullptr)
@@ -401,7 +404,8 @@ int PipeSrvRead(PipeServer* srv, void* dest, uint32_t size)
     uint32_t n = size < srv->Transferred ? size : srv->Transferred;
     if (n > 0)
         memcpy(dest, srv->Buffer, n);
-    CommLogPipe(COMM_FROM_CLIENT, srv->Buffer, srv->Transferred);
+    if (Tap != nullptr)
+        Tap(PIPE_TAP_FROM_CLIENT, srv->Buffer, srv->Transferred);
     if (n < srv->Transferred)
         TraceMessage("PipeSrvRead: message of %lu bytes cut to %u\n", srv->Transferred, n);
     if (PipeStart(srv))
@@ -434,7 +438,8 @@ int PipeWrite(PipeServer* srv, const void* msg, uint32_t len)
     srv->OutLen[(srv->OutFirst + srv->OutCount) % PIPE_OUT_QUEUE_MESSAGES] = len;
     ++srv->OutCount;
     srv->OutBytes += len;
-    CommLogPipe(COMM_TO_CLIENT, static_cast<const uint8_t*>(msg), len);
+    if (Tap != nullptr)
+        Tap(PIPE_TAP_TO_CLIENT, static_cast<const uint8_t*>(msg), len);
     return WriteQueued(srv) ? static_cast<int>(len) : -1;
 }
 

@@ -112,3 +112,10 @@ int PipeSrvWritten(PipeServer* srv);
 // PipeSrvWritten, then re-arms an instance that does not listen. 1: the instance listens or
 // serves (or no server); 0: it could not be made to.
 int PipeSrvCheck(PipeServer* srv);
+
+// Every message read from the client (PIPE_TAP_FROM_CLIENT, whole, before it is cut to the
+// reader's buffer) and every message queued for it (PIPE_TAP_TO_CLIENT) goes to the tap, when
+// one is set: the pipe moves bytes, what they mean is its user's business.
+enum PipeTapWay { PIPE_TAP_FROM_CLIENT = 0, PIPE_TAP_TO_CLIENT = 1 };
+using PipeTap = void (*)(int way, const uint8_t* msg, size_t len);
+void PipeSrvSetTap(PipeTap tap);

@@ -271,11 +271,7 @@ TEST_F(CaptureFileTest, LinkedFolderIsRefused)
     OpenTrace("-");
     EXPECT_EQ(nullptr, CaptureFile);
     EXPECT_TRUE(fs::is_empty(target));
-#ifdef _WIN32
     const std::string why = " is a reparse point (a junction or symbolic link); capture log off";
-#else
-    const std::string why = " is a symbolic link; capture log off";
-#endif
     std::string text = Contents(trace);
     EXPECT_NE(std::string::npos, text.find("Capture: folder " + linked.string() + why)) << text;
     // The folder itself is fine.

@@ -12,16 +12,13 @@ namespace {
 const LocalClockTime kNow = {1796799662, 345, 2026, 12, 9, 7, 1, 2, 60};
 const char kHead[] = "2026-12-09 07:01:02.345 +01:00 ";
 
-enum LineKind { PIPE, DATAGRAM };
-
-std::string Format(LineKind kind, int direction, const char* app, const std::vector<uint8_t>& bytes, size_t size,
+std::string Format(int direction, const char* app, const std::vector<uint8_t>& bytes, size_t size,
                    const LocalClockTime& now = kNow)
 {
-    // The message alone in a block of its own size: a read past it is caught by the sanitizer.
+    // The datagram alone in a block of its own size: a read past it is caught by the sanitizer.
     std::vector<uint8_t> copy(bytes);
     std::vector<char> out(size);
-    int n = kind == PIPE ? CommLogFormatPipe(out.data(), size, &now, direction, copy.data(), copy.size())
-                         : CommLogFormatDatagram(out.data(), size, &now, direction, app, copy.data(), copy.size());
+    int n = CommLogFormatDatagram(out.data(), size, &now, direction, app, copy.data(), copy.size());
     if (n < 0)
         return "refused";
     EXPECT_LT(static_cast<size_t>(n), size);
@@ -29,59 +26,44 @@ std::string Format(LineKind kind, int direction, const char* app, const std::vec
     return std::string(out.data(), static_cast<size_t>(n));
 }
 
-TEST(CommLogLine, EveryKindOfMessageAndDatagram)
+TEST(CommLogLine, EveryKindOfDatagram)
 {
     const struct {
-        LineKind Kind;
         int Direction;
         const char* App;
         std::vector<uint8_t> Bytes;
         const char* Line;  // after the time
     } cases[] = {
-        {PIPE, COMM_FROM_CLIENT, nullptr, {0x01, 0x01, 0x23, 1, 2, 3, 4},
-         "client->svc mask=0x01 Master cmd=0x0123 status=- len=4 data=01020304"},
-        {PIPE, COMM_TO_CLIENT, nullptr, {0x02, 0x81, 0x23, 0x00, 0x05, 0xAA},
-         "svc->client mask=0x02 MBCA cmd=0x8123 status=0x0005 len=1 data=aa"},
-        {PIPE, COMM_FROM_CLIENT, nullptr, {0x43, 0x00, 0x10}, "client->svc mask=0x43 Master|MBCA|+0x40 cmd=0x0010 status=- len=0 data="},
-        {PIPE, COMM_FROM_CLIENT, nullptr, {0x80, 0x7F, 0x01, 0x01},
-         "client->svc mask=0x80 control announce cmd=0x7f01 status=- len=1 data=01"},
-        {PIPE, COMM_TO_CLIENT, nullptr, {0x80, 0xFF, 0x02, 0x00, 0x02, 0x01},
-         "svc->client mask=0x80 control notice cmd=0xff02 status=0x0002 len=1 data=01"},
-        {PIPE, COMM_FROM_CLIENT, nullptr, {0x00, 0x00, 0x00, 0x41}, "client->svc mask=0x00 capture cmd=0x0000 status=- len=1 data=41"},
-        {PIPE, COMM_FROM_CLIENT, nullptr, {0x01, 0x00}, "client->svc bytes=2 raw=0100 ! shorter than mask and command"},
-        {PIPE, COMM_FROM_CLIENT, nullptr, {}, "client->svc bytes=0 raw= ! shorter than mask and command"},
-        {PIPE, COMM_FROM_CLIENT, nullptr, {0x01, 0x80, 0x01, 0x00},
-         "client->svc mask=0x01 Master cmd=0x8001 bytes=4 raw=01800100 ! shorter than its status word"},
-        {DATAGRAM, COMM_TO_TERMINAL, "Master", {0x08, 0x03, 0x00, 0x06, 0x01, 0x23, 1, 2, 3, 4},
+        {COMM_TO_TERMINAL, "Master", {0x08, 0x03, 0x00, 0x06, 0x01, 0x23, 1, 2, 3, 4},
          "svc->term Master data flags=HOST seq=0x03 cmd=0x0123 status=- len=4 data=01020304"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Fleet", {0x00, 0x05, 0x00, 0x05, 0x81, 0x23, 0x00, 0x00, 0xFF},
+        {COMM_FROM_TERMINAL, "Fleet", {0x00, 0x05, 0x00, 0x05, 0x81, 0x23, 0x00, 0x00, 0xFF},
          "term->svc Fleet data flags=- seq=0x05 cmd=0x8123 status=0x0000 len=1 data=ff"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Petro", {0x01, 0x09, 0x00, 0x02, 0x00, 0x10},
+        {COMM_FROM_TERMINAL, "Petro", {0x01, 0x09, 0x00, 0x02, 0x00, 0x10},
          "term->svc Petro data flags=SYNC seq=0x09 cmd=0x0010 status=- len=0 data="},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x04, 0x03}, "term->svc Master ack flags=ACK seq=0x03"},
-        {DATAGRAM, COMM_TO_TERMINAL, "Master", {0x0A, 0x07}, "svc->term Master nak flags=HOST|NAK seq=0x07"},
-        {DATAGRAM, COMM_TO_TERMINAL, "Maint", {0x0B, 0x07}, "svc->term Maint resync flags=HOST|NAK|SYNC seq=0x07"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x36, 0x00}, "term->svc Master ack+nak flags=ACK|NAK|+0x30 seq=0x00"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x04, 0x03, 0xFF},
+        {COMM_FROM_TERMINAL, "Master", {0x04, 0x03}, "term->svc Master ack flags=ACK seq=0x03"},
+        {COMM_TO_TERMINAL, "Master", {0x0A, 0x07}, "svc->term Master nak flags=HOST|NAK seq=0x07"},
+        {COMM_TO_TERMINAL, "Maint", {0x0B, 0x07}, "svc->term Maint resync flags=HOST|NAK|SYNC seq=0x07"},
+        {COMM_FROM_TERMINAL, "Master", {0x36, 0x00}, "term->svc Master ack+nak flags=ACK|NAK|+0x30 seq=0x00"},
+        {COMM_FROM_TERMINAL, "Master", {0x04, 0x03, 0xFF},
          "term->svc Master ack flags=ACK seq=0x03 bytes=3 raw=0403ff ! 1 extra bytes after flags and sequence"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x08}, "term->svc Master short bytes=1 raw=08 ! shorter than flags and sequence"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x02, 0x00},
+        {COMM_FROM_TERMINAL, "Master", {0x08}, "term->svc Master short bytes=1 raw=08 ! shorter than flags and sequence"},
+        {COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x02, 0x00},
          "term->svc Master data flags=- seq=0x01 bytes=5 raw=0001000200 ! shorter than its header"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x04, 0x80, 0x10, 0x00},
+        {COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x04, 0x80, 0x10, 0x00},
          "term->svc Master data flags=- seq=0x01 cmd=0x8010 bytes=7 raw=00010004801000 ! shorter than its header"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0xC8, 0x00, 0x10, 0xAA},
+        {COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0xC8, 0x00, 0x10, 0xAA},
          "term->svc Master data flags=- seq=0x01 cmd=0x0010 status=- bytes=7 raw=000100c80010aa ! length field 200 "
          "runs past the datagram"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x01, 0x00, 0x10},
+        {COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x01, 0x00, 0x10},
          "term->svc Master data flags=- seq=0x01 cmd=0x0010 status=- bytes=6 raw=000100010010 ! length field 1 is "
          "below its command and status words"},
-        {DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x02, 0x00, 0x10, 0xEE},
+        {COMM_FROM_TERMINAL, "Master", {0x00, 0x01, 0x00, 0x02, 0x00, 0x10, 0xEE},
          "term->svc Master data flags=- seq=0x01 cmd=0x0010 status=- bytes=7 raw=000100020010ee ! 1 extra bytes "
          "after the length field"},
     };
     for (const auto& c : cases) {
         std::string want = std::string(kHead) + c.Line + "\n";
-        EXPECT_EQ(want, Format(c.Kind, c.Direction, c.App, c.Bytes, COMMLOG_LINE_SIZE));
+        EXPECT_EQ(want, Format(c.Direction, c.App, c.Bytes, COMMLOG_LINE_SIZE));
     }
 }
 
@@ -90,19 +72,25 @@ TEST(CommLogLine, OffsetSignAndTheBufferBounds)
     LocalClockTime west = kNow;
     west.OffsetMinutes = -330;
     EXPECT_EQ("2026-12-09 07:01:02.345 -05:30 term->svc Master ack flags=ACK seq=0x03\n",
-              Format(DATAGRAM, COMM_FROM_TERMINAL, "Master", {0x04, 0x03}, COMMLOG_LINE_SIZE, west));
-    EXPECT_EQ("refused", Format(PIPE, COMM_FROM_CLIENT, nullptr, {1, 0, 0}, COMMLOG_LINE_MIN - 1));
+              Format(COMM_FROM_TERMINAL, "Master", {0x04, 0x03}, COMMLOG_LINE_SIZE, west));
+    EXPECT_EQ("refused", Format(COMM_FROM_TERMINAL, "Master", {0x04, 0x03}, COMMLOG_LINE_MIN - 1));
+}
 
-    // A message longer than the line holds is cut at a whole byte, and the line says so.
-    std::vector<uint8_t> big(3000, 0xAB);
-    big[0] = 0x01;
-    big[1] = big[2] = 0x00;
-    for (size_t size : {COMMLOG_LINE_MIN, COMMLOG_LINE_SIZE}) {
-        std::string line = Format(PIPE, COMM_FROM_CLIENT, nullptr, big, size);
-        const std::string tail = "ab ! line cut\n";
-        ASSERT_GE(line.size(), tail.size());
-        EXPECT_EQ(tail, line.substr(line.size() - tail.size())) << size;
-        EXPECT_GE(line.size() + 3, size) << "the line fills its buffer";
+// The link drops a frame of more than 600 data bytes that still fits its buffer (a request of 601
+// or 602): its line is whole and says so; 600 is a frame like any other.
+TEST(CommLogLine, MoreThan600DataBytesAreNoted)
+{
+    for (uint32_t data : {600u, 601u, 602u}) {
+        std::vector<uint8_t> d = {0x00, 0x01, static_cast<uint8_t>((data + 2) >> 8), static_cast<uint8_t>(data + 2),
+                                  0x00, 0x10};
+        d.resize(d.size() + data, 0xCD);
+        std::string line = Format(COMM_FROM_TERMINAL, "Master", d, COMMLOG_LINE_SIZE);
+        std::string want = "term->svc Master data flags=- seq=0x01 cmd=0x0010 status=- len=" + std::to_string(data) +
+                           " data=";
+        for (uint32_t i = 0; i < data; ++i)
+            want += "cd";
+        want += data > 600 ? " ! more than 600 data bytes\n" : "\n";
+        EXPECT_EQ(std::string(kHead) + want, line) << data;
     }
 }
 
@@ -153,6 +141,44 @@ TEST(CommLogFile, OnlyWhenOpenedRolledOverAtTheCapAndFlushedAtClose)
     EXPECT_NE(std::string::npos, second.find(" term->svc Master ack flags=ACK seq=0x03"));
     remove(name.c_str());
     remove(old.c_str());
+}
+
+TEST(CommLogFile, AFileAboveItsCapRollsOverAtOpen)
+{
+    const std::string name = "commlog_big_test.log", old = name + ".1";
+    remove(name.c_str());
+    remove(old.c_str());
+    FILE* f = fopen(name.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fputs(std::string(300, 'x').c_str(), f);
+    fclose(f);
+    CommLogSetCap(200);
+    ASSERT_EQ(1, CommLogOpen(name.c_str()));
+    EXPECT_EQ(300u, ReadAll(old).size()) << "rolled over before any line";
+    const uint8_t ack[] = {0x04, 0x03};
+    CommLogDatagram(COMM_FROM_TERMINAL, "Master", ack, sizeof ack);
+    CommLogClose();
+    CommLogSetCap(COMMLOG_CAP_DEFAULT);
+    EXPECT_EQ(1u, Lines(ReadAll(name)));
+    remove(name.c_str());
+    remove(old.c_str());
+}
+
+TEST(CommLogFile, ExpiryClosesTheLogAndKeepsWhatItWrote)
+{
+    const std::string name = "commlog_expiry_test.log";
+    remove(name.c_str());
+    const uint8_t ack[] = {0x04, 0x03};
+    CommLogExpire(COMMLOG_HOURS_DEFAULT);
+    EXPECT_FALSE(CommLogOn) << "an expiry while off turns nothing on";
+    ASSERT_EQ(1, CommLogOpen(name.c_str()));
+    CommLogDatagram(COMM_FROM_TERMINAL, "Master", ack, sizeof ack);
+    CommLogExpire(COMMLOG_HOURS_DEFAULT);
+    EXPECT_FALSE(CommLogOn);
+    CommLogDatagram(COMM_FROM_TERMINAL, "Master", ack, sizeof ack);
+    CommLogFlush();
+    EXPECT_EQ(1u, Lines(ReadAll(name)));
+    remove(name.c_str());
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).

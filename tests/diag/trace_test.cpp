@@ -141,6 +141,32 @@ TEST(Trace, FileRollsOverToDotOneAtItsCap)
     EXPECT_NE(std::string::npos, now.substr(0, now.find('\n')).find("rolled over to " + old));
 }
 
+// A file that an earlier run left far above its cap, past what 32 bits count (sparse: it takes no
+// room), rolls over when the trace opens it, before any line is written.
+TEST(Trace, FileAboveItsCapRollsOverAtOpenWhateverItsSize)
+{
+    const std::string path = ::testing::TempDir() + "dulvex_trace_big.log";
+    const std::string old = path + ".1";
+    const long long big = 2100LL * 1024 * 1024;
+    remove(path.c_str());
+    remove(old.c_str());
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    ASSERT_EQ(0, fseeko64(f, big - 1, SEEK_SET));
+    fputc('\n', f);
+    fclose(f);
+    ASSERT_TRUE(OpenTrace(path.c_str()));
+    std::ifstream in(old, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(big, static_cast<long long>(in.tellg()));
+    std::string now = ReadAll(path);
+    EXPECT_NE(std::string::npos,
+              now.find("]: Trace: " + path + " reached " + std::to_string(big) + " bytes; rolled over to " + old))
+        << now;
+    in.close();
+    remove(path.c_str());
+    remove(old.c_str());
+}
+
 TEST(Trace, StandardErrorLinesHaveIdsButNoTime)
 {
     ::testing::internal::CaptureStderr();
