@@ -20,6 +20,7 @@
 #include "link_socket.h"
 #include "link_watch.h"
 #include "link_wrap.h"
+#include "log_place.h"
 #include "metrics.h"
 #include "metrics_file.h"
 #include "PipeSrv.h"
@@ -52,8 +53,9 @@ struct Bridge {
     // answers dropped.
     uint8_t LinkDown[APP_COUNT];
     DropWatch HeldDrops;
-    // The metrics file: none while Metrics[0] is 0.
+    // The metrics file: none while Metrics[0] is 0; its folder is held as a log's.
     char Metrics[CONFIG_PATH_SIZE];
+    LogPlace MetricsPlace;
     uint32_t MetricsAt;   // loop clock of the last write
     bool MetricsFailed;   // the last write failed (reported once until one succeeds)
     int64_t StartSeconds;
@@ -234,6 +236,24 @@ void OpenMetrics(Bridge* b)
                      MetricsPathText(rule));
         return;
     }
+    // The file and its temporary neighbour are created by LocalSystem: their folder follows the
+    // logs' rules, and is held so that it cannot be renamed or replaced while the service runs.
+    char dir[LOG_PATH_SIZE];
+    char why[LOG_WHY_SIZE];
+    if (!LogFolderOf(path, dir, sizeof dir)) {
+        EventMessage(EVENT_LOG_REFUSED, "Metrics: %s refused: it names no folder the service can judge; no metrics file\n",
+                     path);
+        return;
+    }
+    if (!LogPlaceTake(dir, false, &b->MetricsPlace, nullptr, why, sizeof why)) {
+        EventMessage(EVENT_LOG_REFUSED, "Metrics: %s refused: folder %s %s; no metrics file\n", path, dir, why);
+        return;
+    }
+    if (!LogPlaceCheck(path, why, sizeof why)) {
+        LogPlaceRelease(&b->MetricsPlace);
+        EventMessage(EVENT_LOG_REFUSED, "Metrics: %s refused: %s; no metrics file\n", path, why);
+        return;
+    }
     memcpy(b->Metrics, path, sizeof path);
     TraceMessage("Metrics: written to %s every %u s\n", b->Metrics, static_cast<unsigned>(METRICS_INTERVAL_MS / 1000));
     b->MetricsAt = LoopClockMs();
@@ -245,6 +265,7 @@ void CloseMetrics(Bridge* b)
 {
     if (b->Metrics[0] != '\0')
         DeleteFileA(b->Metrics);
+    LogPlaceRelease(&b->MetricsPlace);
 }
 
 void TimerWork(Bridge* b)

@@ -3,6 +3,8 @@
 // path (GetVersion's high bit, through this program's import slot).
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <string>
@@ -86,6 +88,39 @@ TEST(MetricsFile, ReplacesWholeAndLeavesNothingBeside)
         EXPECT_FALSE(Exists(missing));
     }
     Legacy = false;
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(dir.c_str());
+}
+
+std::string DaclText(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &sd) != ERROR_SUCCESS)
+        return "(none)";
+    char* text = nullptr;
+    std::string out = "(unreadable)";
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                             nullptr)) {
+        out = text;
+        LocalFree(text);
+    }
+    LocalFree(sd);
+    return out;
+}
+
+// The file carries the logs' DACL from its creation (Wine keeps it only as given then): no ACE
+// for Everyone, whatever the folder would have passed on.
+TEST(MetricsFile, MadeWithTheLogsDacl)
+{
+    std::string dir = Folder();
+    std::string path = dir + "\dacl.prom";
+    Legacy = false;
+    ASSERT_EQ(0u, MetricsWriteFile(path.c_str(), "x 1\n", 4));
+    std::string dacl = DaclText(path);
+    EXPECT_EQ(std::string::npos, dacl.find(";WD)")) << dacl;
+    EXPECT_NE(std::string::npos, dacl.find(";SY)")) << dacl;
     DeleteFileA(path.c_str());
     RemoveDirectoryA(dir.c_str());
 }

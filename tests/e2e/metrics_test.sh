@@ -2,7 +2,8 @@
 # The metrics file as a fleet's monitoring reads it: the service, run against termsim with Fleet
 # silent, writes MetricsFile; promtool accepts the file, and Prometheus' node exporter, whose
 # textfile collector reads the format windows_exporter's does, serves it with Fleet not
-# answering and its frame given up. The stopped service leaves no file behind.
+# answering and its frame given up. The stopped service leaves no file behind, and a folder
+# that others may write to is refused.
 source "$(dirname "$0")/lib.sh"
 e2e_require
 command -v promtool >/dev/null || { echo "promtool is missing (Debian package prometheus)"; exit 1; }
@@ -73,6 +74,17 @@ EXPORTER_PID=
 rc=$(e2e_console_stop)
 [ "$rc" = "0" ] && pass "clean stop" || fail "stop: $rc"
 [ ! -e "$prom" ] && pass "the stopped service leaves no metrics file" || fail "the metrics file outlived the service"
+# A folder that others may write to (mode 0777 reads back as an Everyone ACE that may write)
+# is refused as a log folder is: no file, and the trace says why.
+mv "$E2E_WORK/trace.log" "$E2E_WORK/trace-served.log"
+chmod 0777 "$E2E_WORK/metrics"
+e2e_console_start || exit 1
+expect_grep "$E2E_WORK/trace.log" "Metrics: $(winpath "$prom") refused: folder" "an open folder is refused"
+sleep 1
+[ ! -e "$prom" ] && pass "nothing is written into the open folder" || fail "a metrics file in the open folder"
+rc=$(e2e_console_stop)
+[ "$rc" = "0" ] && pass "clean stop after the refusal" || fail "stop after the refusal: $rc"
+
 echo "----- the service's metrics as the exporter served them"
 grep -E '^(# (HELP|TYPE) )?(dulvex_|node_textfile_)' "$E2E_WORK/served.out"
 echo "metrics end-to-end: $FAILURES failure(s)"
