@@ -1,5 +1,6 @@
-// The service's build: notes go to the trace (warnings also to the event log), and a key that
-// cannot be opened fails the read, so that the bridge does not start serving.
+// The service's build: notes go to the trace (warnings also to the event log, as a setting whose
+// default is used), and a key that cannot be opened fails the read, so that the bridge does not
+// start serving.
 #include "config_edge.h"
 
 #include "debug.h"
@@ -7,7 +8,7 @@
 void ConfigReport(bool warning, const char* text)
 {
     if (warning)
-        WarnMessage("%s\n", text);
+        EventMessage(EVENT_CONFIG_FALLBACK, "%s\n", text);
     else
         TraceMessage("%s\n", text);
 }

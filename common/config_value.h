@@ -58,6 +58,8 @@ constexpr char CONFIG_COMMLOG_CAP_VALUE[] = "CommLogMaxKB";
 // Hours the communication log stays on from its opening (REG_DWORD, a count as below).
 constexpr char CONFIG_COMMLOG_HOURS_VALUE[] = "CommLogHours";
 constexpr size_t CONFIG_PATH_SIZE = 260;  // MAX_PATH, its NUL included
+// The metrics file for a textfile collector (REG_SZ, a full path; missing or empty: none).
+constexpr char CONFIG_METRICS_VALUE[] = "MetricsFile";
 
 // Judges one query of a file-name value named name: the bytes it delivered into data (a buffer
 // of pathSize bytes) and the size it reported. A string that ends within the buffer is copied

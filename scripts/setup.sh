@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb x11-utils tmux iproute2 imagemagick procps nsis util-linux
     tshark mono-mcs llvm lld
-    wixl msitools prometheus prometheus-node-exporter
+    wixl msitools prometheus prometheus-node-exporter curl
 )
 missing=()
 for p in "${packages[@]}"; do

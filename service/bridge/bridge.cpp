@@ -5,6 +5,8 @@
 
 #include <winsock2.h>
 
+#include <cstring>
+
 #include "bridge_args.h"
 #include "capture.h"
 #include "commlog.h"
@@ -16,7 +18,11 @@
 #include "ident.h"
 #include "client_wire.h"
 #include "link_socket.h"
+#include "link_watch.h"
 #include "link_wrap.h"
+#include "log_place.h"
+#include "metrics.h"
+#include "metrics_file.h"
 #include "PipeSrv.h"
 #include "pipe_accounts.h"
 #include "status.h"
@@ -44,6 +50,17 @@ struct Bridge {
     bool Unsignalled[APP_COUNT];
     uint32_t FailuresSeen[APP_COUNT];
     Delivery Delivery;
+    // What the event log was told last: per link whether it does not answer, and of the held
+    // answers dropped.
+    uint8_t LinkDown[APP_COUNT];
+    DropWatch HeldDrops;
+    // The metrics file: none while Metrics[0] is 0; its folder is held as a log's.
+    char Metrics[CONFIG_PATH_SIZE];
+    LogPlace MetricsPlace;
+    uint32_t MetricsAt;   // loop clock of the last write
+    bool MetricsFailed;   // the last write failed (reported once until one succeeds)
+    int64_t StartSeconds;
+    char MetricsText[METRICS_TEXT_SIZE];
     // When the communication log was turned on (loop clock), and for how long it stays on.
     uint32_t CommLogSince;
     unsigned long CommLogHours;
@@ -159,6 +176,99 @@ void LinkReady(Bridge* b, int k)
     NoteRecvFailures(b, k);
 }
 
+// Conditions an administrator filters the event log for, looked at once per tick.
+void WatchLinks(Bridge* b, uint32_t now)
+{
+    for (int i = 0; i < APP_COUNT; ++i) {
+        const Terminal* t = b->Terminals[i];
+        if (unsigned long id = LinkStateEvent(&b->LinkDown[i], t->Health))
+            EventMessage(id, "Term[%d] '%s': %s\n", i, t->Name,
+                         id == EVENT_APP_ANSWERING ? "answering again" : "not answering: a frame was given up");
+    }
+    uint32_t dropped = b->Delivery.Held.Dropped;
+    if (uint32_t n = HeldDropsToReport(&b->HeldDrops, dropped, now))
+        EventMessage(EVENT_HELD_DROPPED, "Delivery: %u held answers dropped for age or count, %u since the start\n",
+                     static_cast<unsigned>(n), static_cast<unsigned>(dropped));
+}
+
+void WriteMetrics(Bridge* b)
+{
+    MetricsSample s = {};
+    DeliveryHealth(b->Terminals, s.Apps);
+    s.Held = b->Delivery.Held.Count;
+    s.HeldDropped = b->Delivery.Held.Dropped;
+    for (int r = 0; r < METRICS_NOTICE_SLOTS; ++r)
+        s.Notices[r] = b->Delivery.Notices[r];
+    s.ClientConnected = b->Server->Ready != 0;
+    s.StartSeconds = b->StartSeconds;
+    s.Version = DULVEX_VERSION;
+    size_t n = FormatMetrics(&s, b->MetricsText, sizeof b->MetricsText);
+    unsigned long err = n == 0 ? ERROR_INSUFFICIENT_BUFFER : MetricsWriteFile(b->Metrics, b->MetricsText, n);
+    if (err != 0 && !b->MetricsFailed)
+        EventMessage(EVENT_METRICS_FAILED, "Metrics: %s cannot be written (error %lu)\n", b->Metrics, err);
+    else if (err == 0 && b->MetricsFailed)
+        TraceMessage("Metrics: %s written again\n", b->Metrics);
+    b->MetricsFailed = err != 0;
+}
+
+// Every METRICS_INTERVAL_MS on the tick: an idle service writes the file and nothing more.
+void MetricsTick(Bridge* b, uint32_t now)
+{
+    if (b->Metrics[0] == '\0' || PeriodLeftMs(b->MetricsAt, now, METRICS_INTERVAL_MS) != 0)
+        return;
+    b->MetricsAt = now;
+    WriteMetrics(b);
+}
+
+// The registry's MetricsFile, when it names a usable place; the file is written at once.
+void OpenMetrics(Bridge* b)
+{
+    b->Metrics[0] = '\0';
+    b->MetricsFailed = false;
+    struct TimeStamp start;
+    TimeStamp(&start);
+    b->StartSeconds = start.Seconds;
+    char path[CONFIG_PATH_SIZE];
+    if (!ReadConfigPath(CONFIG_METRICS_VALUE, path, sizeof path))
+        return;
+    MetricsPathRule rule = JudgeMetricsPath(path);
+    if (rule != METRICS_PATH_USABLE) {
+        EventMessage(EVENT_CONFIG_FALLBACK, "Metrics: %s '%s' %s; no metrics file\n", CONFIG_METRICS_VALUE, path,
+                     MetricsPathText(rule));
+        return;
+    }
+    // The file and its temporary neighbour are created by LocalSystem: their folder follows the
+    // logs' rules, and is held so that it cannot be renamed or replaced while the service runs.
+    char dir[LOG_PATH_SIZE];
+    char why[LOG_WHY_SIZE];
+    if (!LogFolderOf(path, dir, sizeof dir)) {
+        EventMessage(EVENT_LOG_REFUSED, "Metrics: %s refused: it names no folder the service can judge; no metrics file\n",
+                     path);
+        return;
+    }
+    if (!LogPlaceTake(dir, false, &b->MetricsPlace, nullptr, why, sizeof why)) {
+        EventMessage(EVENT_LOG_REFUSED, "Metrics: %s refused: folder %s %s; no metrics file\n", path, dir, why);
+        return;
+    }
+    if (!LogPlaceCheck(path, why, sizeof why)) {
+        LogPlaceRelease(&b->MetricsPlace);
+        EventMessage(EVENT_LOG_REFUSED, "Metrics: %s refused: %s; no metrics file\n", path, why);
+        return;
+    }
+    memcpy(b->Metrics, path, sizeof path);
+    TraceMessage("Metrics: written to %s every %u s\n", b->Metrics, static_cast<unsigned>(METRICS_INTERVAL_MS / 1000));
+    b->MetricsAt = LoopClockMs();
+    WriteMetrics(b);
+}
+
+// A stopped service has no metrics: a collector then serves none rather than stale ones.
+void CloseMetrics(Bridge* b)
+{
+    if (b->Metrics[0] != '\0')
+        DeleteFileA(b->Metrics);
+    LogPlaceRelease(&b->MetricsPlace);
+}
+
 void TimerWork(Bridge* b)
 {
     PipeSrvCheck(b->Server);
@@ -177,8 +287,11 @@ void TimerWork(Bridge* b)
         }
         TerminalTime(b->Terminals[i]);
     }
-    DeliveryTimer(&b->Delivery, b->Server, b->Terminals, LoopClockMs());
-    if (CommLogOn && PeriodLeftMs(b->CommLogSince, LoopClockMs(), b->CommLogHours * MS_PER_HOUR) == 0)
+    uint32_t now = LoopClockMs();
+    DeliveryTimer(&b->Delivery, b->Server, b->Terminals, now);
+    WatchLinks(b, now);
+    MetricsTick(b, now);
+    if (CommLogOn && PeriodLeftMs(b->CommLogSince, now, b->CommLogHours * MS_PER_HOUR) == 0)
         CommLogExpire(b->CommLogHours);
     CommLogFlush();
 }
@@ -258,7 +371,8 @@ int Serve(Bridge* b, HANDLE TermEvent)
         if (r == WAIT_FAILED) {
             DWORD e = GetLastError();
             TraceHold(false);
-            LogMessage("WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e), static_cast<unsigned>(e));
+            EventMessage(EVENT_SYSTEM_ERROR, "WAIT_FAILED: error %d (%08x)\n", static_cast<int>(e),
+                         static_cast<unsigned>(e));
             return BRIDGE_WAIT_FAILED;
         }
         DWORD slot = r < WAIT_OBJECT_0 + WAIT_COUNT ? order.Slots[r - WAIT_OBJECT_0] : WAIT_COUNT;
@@ -361,7 +475,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     result = BRIDGE_NO_SOCKETS;
     LogMessage("Starting with IP-Addr '%s'\n", addr);
     if (LinkStartup() != 0) {
-        LogMessage("Error, initialize NerWork :-{\n");
+        EventMessage(EVENT_SYSTEM_ERROR, "Error, initialize NerWork :-{\n");
         goto done;
     }
 
@@ -387,6 +501,7 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
 
     b->Delivery.Ident = ident;
     ReportServiceStatus(SERVICE_RUNNING, 0, 0);
+    EventMessage(EVENT_SERVICE_STARTED, "Serving %s for the terminal at %s\n", PIPE_NAME, addr);
 
     OpenCommLog(b, argc, argv);
     b->Packet.Cmd = ECHO;
@@ -394,9 +509,11 @@ int ServiceMain(unsigned argc, char** argv, HANDLE TermEvent)
     b->Packet.Data[0] = 0x00;
     SendToAll(b);
     CaptureOpen();
+    OpenMetrics(b);
 
     result = Serve(b, TermEvent);
 
+    CloseMetrics(b);
     CaptureClose();
     CommLogClose();
     b->Delivery.Ident = nullptr;
@@ -407,7 +524,7 @@ server:
 sockets:
     LinkCleanup();
 done:
-    LogMessage("Done -> %d\n", result);
+    EventMessage(result == BRIDGE_DONE ? EVENT_SERVICE_STOPPED : EVENT_SERVICE_FAILED, "Done -> %d\n", result);
     if (ConsoleDebug)
         ConsoleWaitChar();
     return result;

@@ -35,6 +35,8 @@ bool ClientAnnounced(Delivery* d, const PipeServer* srv)
 
 void Notice(Delivery* d, PipeServer* srv, int reason, uint8_t app, uint32_t cmd, uint32_t count)
 {
+    if (reason > 0 && reason <= NOTICE_HELD_COUNT)
+        d->Notices[reason]++;
     TraceMessage("Delivery: notice %d for App=%02x, Cmd=%04x (%u)%s\n", reason, app, static_cast<unsigned>(cmd),
                  static_cast<unsigned>(count), ClientAnnounced(d, srv) ? "" : ", no announced client");
     if (!d->Announced)
@@ -98,6 +100,8 @@ void DeliveryInit(Delivery* d, uint32_t heldMax, uint32_t heldSeconds)
     d->Ident = nullptr;
     memset(d->Published, 0xFF, sizeof d->Published);  // no state: the first tick writes them
     for (uint32_t& n : d->SeenGivenUp)
+        n = 0;
+    for (uint32_t& n : d->Notices)
         n = 0;
     HeldInit(&d->Held, heldMax, heldSeconds);
 }

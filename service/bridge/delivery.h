@@ -20,6 +20,7 @@ struct Delivery {
     void* Ident;                  // the status block, for the link states; none before it exists
     uint8_t Published[APP_COUNT];  // link states written there last
     HeldQueue Held;
+    uint32_t Notices[NOTICE_HELD_COUNT + 1];  // by NoticeReason, since the start
 };
 
 void DeliveryInit(Delivery* d, uint32_t heldMax, uint32_t heldSeconds);

@@ -65,6 +65,7 @@ void Drop(HeldQueue* q, bool forAge)
 {
     const HeldMsg* m = &q->Msgs[q->Order[0]];
     uint32_t serial = ++q->Serial;
+    q->Dropped++;
     HeldDrops* all = forAge ? &q->Age : &q->Full;
     Count(all, m, serial);
     HeldAccountDrops* a = AccountDrops(q, m->Owner);
@@ -120,6 +121,7 @@ void HeldInit(HeldQueue* q, uint32_t max, uint32_t seconds)
     q->SpareCount = q->Max;
     for (uint32_t i = 0; i < q->Max; ++i)
         q->Spare[i] = static_cast<uint16_t>(q->Max - 1 - i);
+    q->Dropped = 0;
 }
 
 int HeldPut(HeldQueue* q, const uint8_t* msg, size_t len, uint32_t nowMs, const char* owner)

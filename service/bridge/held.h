@@ -57,6 +57,7 @@ struct HeldQueue {
     uint16_t Spare[HELD_MAX_LIMIT];  // slots in Msgs that hold nothing
     uint32_t SpareCount;
     HeldAccountDrops Accounts[HELD_DROP_ACCOUNTS];
+    uint32_t Dropped;  // for either reason since the start, for the event log and the metrics
     HeldMsg Msgs[HELD_MAX_LIMIT];
 };
 

@@ -255,22 +255,12 @@ bool TraceMessage(const char* format, ...)
 
 bool LogMessage(const char* format, ...)
 {
-    if (!Tracing && !Detached())
+    if (!Tracing)
         return false;
-    // The last-error value decides the event's type: take it before anything here can change it.
-    unsigned long lastError = DiagLastError();
     va_list args;
-    if (Tracing) {
-        va_start(args, format);
-        TracePiece(format, args);
-        va_end(args);
-        DiagSetLastError(lastError);
-    }
-    char text[EVENT_TEXT_SIZE];
     va_start(args, format);
-    vsnprintf(text, sizeof text, format ? format : "", args);
+    TracePiece(format, args);
     va_end(args);
-    ReportServiceEvent(text);
     return Tracing;
 }
 
@@ -311,7 +301,8 @@ bool EventMessage(unsigned long id, const char* format, ...)
         va_start(args, format);
         vsnprintf(text, sizeof text, format, args);
         va_end(args);
-        DiagWriteEvent(id, text, nullptr);
+        if (id != 0)
+            DiagWriteEvent(id, text, nullptr);
     }
     return Tracing;
 }
@@ -325,7 +316,8 @@ bool LogError(const char* label, long code)
     if (!DiagSystemText(code, text, sizeof text))
         strcpy(text, "?!?!?!?!");
     DiagSetLastError(lastError);
-    LogMessage("Error '%s' -> %ld, 0x%lx = '%s'\n", label ? label : "", code, static_cast<unsigned long>(code), text);
+    EventMessage(EVENT_SYSTEM_ERROR, "Error '%s' -> %ld, 0x%lx = '%s'\n", label ? label : "", code,
+                 static_cast<unsigned long>(code), text);
     return true;
 }
 
@@ -335,8 +327,8 @@ bool ReportServiceEvent(const char* text)
         unsigned long lastError = DiagLastError();
         char first[EVENT_FIRST_SIZE];
         if (lastError != 0) {
-            snprintf(first, sizeof first, "%s error: %d", ServiceName, static_cast<int>(lastError));
-            DiagWriteEvent(EVENT_APP_WARNING, first, text);
+            snprintf(first, sizeof first, "%s error: %d: %s", ServiceName, static_cast<int>(lastError), text);
+            DiagWriteEvent(EVENT_SYSTEM_ERROR, first, nullptr);
         } else {
             snprintf(first, sizeof first, "%s: %s", ServiceName, text);
             DiagWriteEvent(EVENT_APP_INFO, first, nullptr);

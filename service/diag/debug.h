@@ -32,11 +32,14 @@ bool TraceMessage(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // Trace, and a warning record in the event log when the process runs detached: for what the
 // operator must act on.
 bool WarnMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Trace, and an event record when the process runs detached from a console.
+// Trace only, as TraceMessage: a step worth seeing in the trace that an administrator has no
+// reason to act on (a client's connect, a pipe's creation). What must reach the event log goes
+// through EventMessage with the id of its condition.
 bool LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// A labelled system error code with its text.
+// A labelled system error code with its text: traced, and an EVENT_SYSTEM_ERROR record.
 bool LogError(const char* label, long code);
-// One event-log record; with nullptr only answers whether the process is detached.
+// One event-log record of a call that failed: EVENT_SYSTEM_ERROR with the last-error value when
+// there is one, else EVENT_APP_INFO; with nullptr only answers whether the process is detached.
 bool ReportServiceEvent(const char* text);
 // True on the NT family (version value with its high bit clear), asked anew at each call.
 bool IsNtFamily();

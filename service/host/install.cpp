@@ -19,6 +19,13 @@ const char SERVICE_DESCRIPTION_TEXT[] = "Varnok Payment Terminal Service for Win
 // The platform's list form: NUL-terminated names ended by an empty name.
 const char SERVICE_DEPENDENCIES[] = "EventLog\0tcpip\0";
 
+// Recovery: the service manager restarts the service after RESTART_DELAY_MS on its first and
+// second failure and then leaves it stopped (a third action, none: the manager repeats the last
+// action for every later failure), until a day without failure resets the count, so that a
+// service that keeps failing does not restart for ever.
+constexpr DWORD RESTART_DELAY_MS = 5000;
+constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
+
 char ErrorTextBuffer[ERROR_TEXT_SIZE];
 
 const char* ErrorText() { return SystemErrorText(ErrorTextBuffer, sizeof ErrorTextBuffer); }
@@ -39,6 +46,20 @@ bool GetModulePath(char* path, DWORD size, DWORD* length)
 }
 
 } // namespace
+
+BOOL SetRecoveryActions(SC_HANDLE service)
+{
+    SC_ACTION actions[3] = {
+        {SC_ACTION_RESTART, RESTART_DELAY_MS},
+        {SC_ACTION_RESTART, RESTART_DELAY_MS},
+        {SC_ACTION_NONE, 0},
+    };
+    SERVICE_FAILURE_ACTIONSA failure = {};
+    failure.dwResetPeriod = FAILURE_RESET_SECONDS;
+    failure.cActions = sizeof actions / sizeof actions[0];
+    failure.lpsaActions = actions;
+    return ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
 
 char* SystemErrorText(char* buffer, DWORD size)
 {
@@ -128,6 +149,8 @@ void InstallService()
     description.lpDescription = const_cast<char*>(SERVICE_DESCRIPTION_TEXT);
     ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description);
     printf("%s installed.\n", ServiceName);
+    if (!SetRecoveryActions(service))
+        printf("No restart after a failure could be set - %s\n", ErrorText());
     CloseServiceHandle(service);
     InstallEventSource(ServiceName, path);
 cleanup:

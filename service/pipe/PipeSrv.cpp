@@ -179,6 +179,13 @@ void PopFirst(PipeServer* srv)
     --srv->OutCount;
 }
 
+// A client that closed its end is an ordinary departure, not a condition for the event log.
+unsigned long DropEvent(DWORD err)
+{
+    return err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA || err == ERROR_PIPE_NOT_CONNECTED ? 0
+                                                                                               : EVENT_CLIENT_DROPPED;
+}
+
 // A write found the client gone. A client that wrote its last message and closed its end at
 // once has that message waiting in the completed read, which the bridge has not taken yet
 // because the write came first in its pass: dropping the instance now would lose a command the
@@ -228,7 +235,7 @@ int WriteQueued(PipeServer* srv)
             return 1;
         }
         srv->WriteOverlapped.Internal = 0;
-        LogMessage("PipeWrite error -> %lu (%08lx) -> drop the client\n", err, err);
+        EventMessage(DropEvent(err), "PipeWrite error -> %lu (%08lx) -> drop the client\n", err, err);
         if (!KeepLastMessage(srv))
             ServeNext(srv);
         return 0;
@@ -311,7 +318,7 @@ int PipeCreate(PipeServer* srv)
         // does a name whose every instance slot is taken (pipe busy).
         if (err == ERROR_ACCESS_DENIED || err == ERROR_PIPE_BUSY) {
             SetLastError(err);
-            LogMessage("PipeCreate: the name '%s' is held by another program (error %lu): not served beside it\n",
+            EventMessage(EVENT_PIPE_TAKEN, "PipeCreate: the name '%s' is held by another program (error %lu): not served beside it\n",
                        srv->PipeName, err);
         }
         return 0;
@@ -322,7 +329,7 @@ int PipeCreate(PipeServer* srv)
     if (GetNamedPipeHandleStateA(srv->Pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) && instances > 1) {
         CloseInstance(srv);
         SetLastError(ERROR_ALREADY_EXISTS);
-        LogMessage("PipeCreate: the name '%s' is held by another program (%lu instances): not served beside it\n",
+        EventMessage(EVENT_PIPE_TAKEN, "PipeCreate: the name '%s' is held by another program (%lu instances): not served beside it\n",
                    srv->PipeName, instances);
         return 0;
     }
@@ -448,7 +455,7 @@ int PipeWrite(PipeServer* srv, const void* msg, uint32_t len)
     if (PipeSrvWritten(srv) == 0)
         return -1;
     if (srv->OutCount >= PIPE_OUT_QUEUE_MESSAGES || len > PIPE_OUT_QUEUE_BYTES - srv->OutBytes) {
-        LogMessage("PipeWrite: client's queue is full (%lu messages, %lu bytes) -> drop it\n",
+        EventMessage(EVENT_CLIENT_DROPPED, "PipeWrite: client's queue is full (%lu messages, %lu bytes) -> drop it\n",
                    static_cast<unsigned long>(srv->OutCount), static_cast<unsigned long>(srv->OutBytes));
         ServeNext(srv);
         return -1;
@@ -475,7 +482,7 @@ int PipeSrvWritten(PipeServer* srv)
         // An unsigned difference of 32-bit tick counts stays right across their wrap (49.7 days).
         if (static_cast<DWORD>(GetTickCount() - srv->WriteSince) < PIPE_WRITE_TIMEOUT_MS)
             return 1;
-        LogMessage("PipeWrite: client took nothing for %lu ms -> drop it\n", static_cast<unsigned long>(PIPE_WRITE_TIMEOUT_MS));
+        EventMessage(EVENT_CLIENT_DROPPED, "PipeWrite: client took nothing for %lu ms -> drop it\n", static_cast<unsigned long>(PIPE_WRITE_TIMEOUT_MS));
         ServeNext(srv);
         return 0;
     }
@@ -483,7 +490,7 @@ int PipeSrvWritten(PipeServer* srv)
     srv->Writing = 0;
     if (!GetOverlappedResult(srv->Pipe, &srv->WriteOverlapped, &written, FALSE)) {
         DWORD err = GetLastError();
-        LogMessage("GetOverlapped error -> %lu (%08lx) -> drop the client\n", err, err);
+        EventMessage(DropEvent(err), "GetOverlapped error -> %lu (%08lx) -> drop the client\n", err, err);
         if (!KeepLastMessage(srv))
             ServeNext(srv);
         return 0;

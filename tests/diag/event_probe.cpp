@@ -1,5 +1,6 @@
-// Writes one informational and two warning event records, as a detached service would: the
-// second warning from WarnMessage, which is a warning whatever the last error value is.
+// Writes one record of each type, as a detached service would: an information of its own id, a
+// failed call's error with the last error value, and WarnMessage's warning. A plain logged line
+// writes none.
 #include <windows.h>
 
 #include "debug.h"
@@ -7,10 +8,11 @@
 int main()
 {
     ConsoleDebug = false;
-    SetLastError(0);
-    LogMessage("probe info %d\n", 1);
+    EventMessage(EVENT_SERVICE_STARTED, "probe info %d\n", 1);
     SetLastError(ERROR_ACCESS_DENIED);
-    LogMessage("probe warning %d\n", 2);
+    ReportServiceEvent("probe error 2");
+    SetLastError(ERROR_IO_PENDING);
+    LogMessage("probe trace only %d\n", 4);
     SetLastError(0);
     WarnMessage("probe notice %d\n", 3);
     return 0;

@@ -1,6 +1,6 @@
 #!/bin/bash
 # DulvexSrv.exe as a real service under Wine's service control manager, against termsim: install,
-# start, serve a client, stop, a start that fails because the terminal ports are taken, remove,
+# start (with its recovery actions), serve a client, stop, a start that fails because the terminal ports are taken, remove,
 # and a second install refused.
 source "$(dirname "$0")/lib.sh"
 e2e_require
@@ -21,9 +21,12 @@ wait_state() {  # state, seconds
 }
 
 wine_quiet "$SRV" -remove
-$DULVEX_WINE "$SRV" -install </dev/null >"$E2E_WORK/install.out" 2>&1
+# Wine's manager stores no recovery actions; its trace shows the call (level 2: failure actions).
+WINEDEBUG=trace+service $DULVEX_WINE "$SRV" -install </dev/null >"$E2E_WORK/install.out" 2>"$E2E_WORK/install.err"
 rc=$?
 [ $rc -eq 0 ] && pass "-install exits 0" || fail "-install exit code $rc"
+grep -aqE 'trace:service:ChangeServiceConfig2A [0-9A-Fa-f]+ 2 ' "$E2E_WORK/install.err" &&
+    pass "-install sets the recovery actions" || fail "no ChangeServiceConfig2A of failure actions"
 [ "$(state_of)" = "STOPPED" ] && pass "installed service is stopped" || fail "state after install: $(sc_query)"
 $DULVEX_WINE reg query 'HKLM\System\CurrentControlSet\Services\EventLog\Application\DulvexService' </dev/null \
     >"$E2E_WORK/eventsource.out" 2>&1

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Started from a console with no option, the program takes the default path: banner, usage,
-# the dispatcher lines, exit code 1, and exactly one warning event for the refused dispatcher.
+# the dispatcher lines, exit code 1, and exactly one error event (a failed system call) for the
+# refused dispatcher.
 # Wine prints event records (type, id and strings) on the program's own stderr.
 # Usage: dispatcher_event_test.sh FAKE_EXE (a DulvexSrv built with the stand-in bridge)
 set -u
@@ -23,12 +24,10 @@ check_cmd "usage and dispatcher lines last" diff <(tail -n 8 "$work/out.lf") <(p
     "StartServiceCtrlDispatcher being called." \
     "This may take several seconds.  Please wait.")
 check_cmd "one event record" test "$(grep -c 'ReportEventA (' "$work/err")" -eq 1
-check_cmd "a warning (type 2) with id 0x80020102 and two strings" \
-    grep -q 'ReportEventA ([0-9A-Fa-f]*,0x0002,0x0000,0x80020102,[0-9A-Fa-f]*,0x0002,' "$work/err"
-check_cmd "first string: the service name and the dispatcher's error" \
-    grep -q 'eventlog:ReportEventW L"DulvexService error: 1063"$' "$work/err"
-check_cmd "second string: the text" \
-    grep -q 'eventlog:ReportEventW L"StartServiceCtrlDispatcher failed."$' "$work/err"
+check_cmd "an error (type 1) with id 0xc0020130 and one string" \
+    grep -q 'ReportEventA ([0-9A-Fa-f]*,0x0001,0x0000,0xc0020130,[0-9A-Fa-f]*,0x0001,' "$work/err"
+check_cmd "its string: the service name, the dispatcher's error and the text" \
+    grep -q 'eventlog:ReportEventW L"DulvexService error: 1063: StartServiceCtrlDispatcher failed."$' "$work/err"
 [ "$FAILURES" -eq 0 ] || cat "$work/err"
 echo "$FAILURES failure(s)"
 [ "$FAILURES" -eq 0 ]

@@ -1,7 +1,6 @@
 // The service runner's control handler, the platform-heap splitter, the error texts and the
 // event-source registration, driven in-process against the real registry and status seam.
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -276,7 +275,7 @@ protected:
     }
 };
 
-TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
+TEST_F(SrvResources, MessageTableFormatsEveryEventId)
 {
     // Under its own id, and under 1, the one FormatMessage reads.
     for (WORD id : {102, 1}) {
@@ -284,36 +283,46 @@ TEST_F(SrvResources, MessageTableFormatsBothEventTexts)
                                       MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
         EXPECT_NE(nullptr, table) << id;
     }
-    // Exactly the two texts, stored as ANSI (entry flags 0).
+    // The texts, stored as ANSI (entry flags 0).
     HRSRC table = FindResourceExA(Module, MAKEINTRESOURCEA(11), MAKEINTRESOURCEA(102),
                                   MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     ASSERT_NE(nullptr, table);
     const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(Module, table)));
     ASSERT_NE(nullptr, data);
     auto* resource = reinterpret_cast<const MESSAGE_RESOURCE_DATA*>(data);
-    std::map<DWORD, std::string> texts;
+    std::vector<std::string> texts;
     for (DWORD b = 0; b < resource->NumberOfBlocks; ++b) {
         const MESSAGE_RESOURCE_BLOCK& block = resource->Blocks[b];
         const BYTE* entry = data + block.OffsetToEntries;
         for (DWORD id = block.LowId; id <= block.HighId; ++id) {
             auto* e = reinterpret_cast<const MESSAGE_RESOURCE_ENTRY*>(entry);
             EXPECT_EQ(0, e->Flags) << std::hex << id;
-            texts[id] = reinterpret_cast<const char*>(e->Text);
+            texts.push_back(reinterpret_cast<const char*>(e->Text));
             entry += e->Length;
         }
     }
-    EXPECT_EQ("Application info: %1\r\n", texts[0x40020101]);
-    EXPECT_EQ("Application warning: %1 %2\r\n", texts[0x80020102]);
+    // One text per id of events.h (event_table.py holds the two lists in step), each putting its
+    // one insertion string at its end.
+    const unsigned long ids[] = {
+        EVENT_APP_INFO,          EVENT_APP_WARNING,    EVENT_SERVICE_STARTED,      EVENT_SERVICE_STOPPED,
+        EVENT_CONFIG_FALLBACK,   EVENT_LOG_REFUSED,    EVENT_LOG_PAYMENT_DATA,     EVENT_COMMLOG_EXPIRED,
+        EVENT_LOG_FOLDER_PROTECTED, EVENT_APP_NOT_ANSWERING, EVENT_APP_ANSWERING, EVENT_HELD_DROPPED,
+        EVENT_CLIENT_REFUSED,    EVENT_CLIENT_DROPPED, EVENT_METRICS_FAILED,       EVENT_SYSTEM_ERROR,
+        EVENT_SERVICE_FAILED,    EVENT_PIPE_TAKEN,
+    };
+    EXPECT_EQ(sizeof ids / sizeof ids[0], texts.size());
+    for (unsigned long id : ids) {
+        std::string text = Format(id, "INSERTED", "INSERTED");
+        EXPECT_GE(text.size(), 10u) << std::hex << id;
+        EXPECT_EQ(0, text.compare(text.size() - 10, 10, "INSERTED\r\n")) << std::hex << id << ": " << text;
+    }
+    EXPECT_EQ("A payment terminal application does not answer: Term[2] 'Maint': not answering\r\n",
+              Format(EVENT_APP_NOT_ANSWERING, "Term[2] 'Maint': not answering", nullptr));
+
     EXPECT_EQ("Application info: DulvexService: started\r\n",
               Format(EVENT_APP_INFO, "DulvexService: started", nullptr));
     EXPECT_EQ("Application warning: DulvexService error: 5 SetServiceStatus\r\n",
               Format(EVENT_APP_WARNING, "DulvexService error: 5", "SetServiceStatus"));
-    // Every condition's id is in the table with its severity, and its text is the traced line.
-    for (unsigned long id : EVENT_CONDITIONS) {
-        EXPECT_EQ("%1\r\n", texts[id]) << std::hex << id;
-        EXPECT_EQ("line\r\n", Format(id, "line", nullptr)) << std::hex << id;
-    }
-    EXPECT_EQ(2 + sizeof EVENT_CONDITIONS / sizeof EVENT_CONDITIONS[0], texts.size());
     // No other id answers.
     EXPECT_EQ("", Format(0x40020103, "x", "y"));
 }
