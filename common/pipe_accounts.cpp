@@ -11,7 +11,7 @@ void NoteAccount(const char* entry, const char* sid, unsigned long error)
     if (sid != nullptr)
         TraceMessage("ClientAccounts: '%s' is %s: it may use the pipe\n", entry, sid);
     else
-        WarnMessage("ClientAccounts: '%s' is no account of this machine (error %lu): skipped\n", entry, error);
+        EventMessage(EVENT_CONFIG_FALLBACK, "ClientAccounts: '%s' is no account of this machine (error %lu): skipped\n", entry, error);
 }
 
 }  // namespace
@@ -32,6 +32,6 @@ int LimitPipeToConfiguredAccounts()
     }
     int n = SetPipeClientAccounts(list, NoteAccount);
     if (n == 0)
-        WarnMessage("ClientAccounts: no account to admit: only SYSTEM and Administrators may use the pipe\n");
+        EventMessage(EVENT_CONFIG_FALLBACK, "ClientAccounts: no account to admit: only SYSTEM and Administrators may use the pipe\n");
     return n;
 }

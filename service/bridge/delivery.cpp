@@ -115,7 +115,10 @@ void DeliveryControl(Delivery* d, PipeServer* srv, Terminal* const* terms, uint3
         memcpy(d->Account, srv->Account, sizeof d->Account);
         HeldExpire(&d->Held, nowMs);
         uint32_t own = HeldCountFor(&d->Held, d->Account);
-        TraceMessage("Delivery: client %u of account '%s' announced itself, %u answers held for it (%u in all)\n",
+        // Answers held back from a client are worth an administrator's look: another account's
+        // program announced itself where the owner's was expected.
+        EventMessage(own < d->Held.Count ? EVENT_CLIENT_REFUSED : 0,
+                     "Delivery: client %u of account '%s' announced itself, %u answers held for it (%u in all)\n",
                      static_cast<unsigned>(d->Client), d->Account, static_cast<unsigned>(own),
                      static_cast<unsigned>(d->Held.Count));
         size_t n = EncodeWelcome(static_cast<uint16_t>(own), msg, sizeof msg);

@@ -88,7 +88,7 @@ void RollCommLogOver()
     if (LogFile == nullptr) {
         CommLogOn = false;
         LogPlaceRelease(&Place);
-        WarnMessage("CommLog: %s cannot be opened again; communication log off\n", LogName);
+        EventMessage(EVENT_LOG_REFUSED, "CommLog: %s cannot be opened again; communication log off\n", LogName);
         return;
     }
     Buffer(LogFile);
@@ -226,7 +226,7 @@ int CommLogOpen(const char* name)
         return 0;
     size_t n = strlen(name);
     if (n >= sizeof LogName) {
-        WarnMessage("CommLog: a file name of %u characters is too long; communication log off\n",
+        EventMessage(EVENT_LOG_REFUSED, "CommLog: a file name of %u characters is too long; communication log off\n",
                     static_cast<unsigned>(n));
         return 0;
     }
@@ -243,7 +243,7 @@ int CommLogOpen(const char* name)
         RollCommLogOver();
     if (!CommLogOn)
         return 0;
-    WarnMessage("CommLog: every pipe message and datagram, payment data included, is written to %s\n", name);
+    EventMessage(EVENT_LOG_PAYMENT_DATA, "CommLog: every pipe message and datagram, payment data included, is written to %s\n", name);
     return 1;
 }
 

@@ -26,6 +26,7 @@ constexpr unsigned long EVENT_LOG_FOLDER_PROTECTED = 0x80020116UL;
 constexpr unsigned long EVENT_APP_NOT_ANSWERING = 0x80020120UL;
 constexpr unsigned long EVENT_APP_ANSWERING = 0x40020121UL;
 constexpr unsigned long EVENT_HELD_DROPPED = 0x80020122UL;
+// A client announced itself while answers of another account were held: they were held back.
 constexpr unsigned long EVENT_CLIENT_REFUSED = 0x80020123UL;
 // The client stopped taking its answers, or its pipe failed: the service let it go.
 constexpr unsigned long EVENT_CLIENT_DROPPED = 0x80020124UL;

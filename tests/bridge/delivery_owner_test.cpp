@@ -7,9 +7,21 @@
 #include <vector>
 
 #include "PipeSrv.h"
+#include "debug.h"
 #include "delivery.h"
 #include "pipe_test_util.h"
 #include "terminal.h"
+
+// The event records the delivery writes, taken from the import slot (Wine keeps no event log).
+std::vector<DWORD> EventIds;
+BOOL WINAPI CaptureReport(HANDLE, WORD, WORD, DWORD id, PSID, WORD, DWORD, LPCSTR*, LPVOID)
+{
+    EventIds.push_back(id);
+    return TRUE;
+}
+extern "C" {
+BOOL(WINAPI* __imp_ReportEventA)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID) = CaptureReport;
+}
 
 namespace {
 
@@ -59,6 +71,8 @@ protected:
     // Announces the client and returns every message it receives from then on.
     std::vector<std::vector<uint8_t>> Announce()
     {
+        ConsoleDebug = false;  // detached, as under the service manager
+        EventIds.clear();
         DeliveryControl(&delivery, srv_, noTerminals, CONTROL_ANNOUNCE, 0);
         std::vector<std::vector<uint8_t>> got;
         DWORD waiting = 0;
@@ -90,6 +104,7 @@ TEST_F(DeliveryOwnerTest, AnotherAccountsClientIsWelcomedWithNothingAndTheOwnerG
     Connect(BOB);
     EXPECT_EQ(Announce(), (std::vector<std::vector<uint8_t>>{Welcome(1), Held(0x8000)}))
         << "Bob gets the answer without owner only";
+    EXPECT_EQ(EventIds, std::vector<DWORD>{EVENT_CLIENT_REFUSED}) << "Alice's answer was kept from Bob";
     Leave();
     Answer(0x8062);  // Bob's now
     Connect(ALICE);
@@ -97,6 +112,7 @@ TEST_F(DeliveryOwnerTest, AnotherAccountsClientIsWelcomedWithNothingAndTheOwnerG
     Leave();
     Connect(BOB);
     EXPECT_EQ(Announce(), (std::vector<std::vector<uint8_t>>{Welcome(1), Held(0x8062)}));
+    EXPECT_TRUE(EventIds.empty()) << "nothing held back from the owner";
     EXPECT_EQ(delivery.Held.Count, 0u);
 }
 
