@@ -1,0 +1,209 @@
+// DulvexSetupActions.dll: what both installers need done beyond copying files and writing
+// values. Dulvex.msi carries it in its Binary table and calls the MSI entries; DulvexSetup.exe
+// unpacks it to its plug-in folder and calls DulvexProtectFolder through the System plug-in.
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <sddl.h>
+#include <aclapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "addr_rule.h"
+
+namespace {
+
+// The program folder: SYSTEM and Administrators full control, Users read and execute; protected
+// from what the folder above grants, so that /D=C:\Dulvex does not inherit "Authenticated Users:
+// Modify" and let any user replace the program LocalSystem runs.
+const char PROGRAM_FOLDER_SDDL[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// The log folder: payment data; SYSTEM and Administrators only.
+const char LOG_FOLDER_SDDL[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+enum FolderKind { FOLDER_PROGRAM = 0, FOLDER_LOGS = 1 };
+
+constexpr DWORD PROPERTY_SIZE = 1024;
+constexpr DWORD SERVICE_CONFIG_SIZE = 8192;
+const char SERVICE_NAME[] = "DulvexService";
+constexpr size_t LOG_LINE_SIZE = 1200;
+
+// One line in the installation log (msiexec /l*v), or a message box without /qn for an error.
+void Log(MSIHANDLE install, INSTALLMESSAGE kind, const char* text)
+{
+    MSIHANDLE record = MsiCreateRecord(1);
+    if (record == 0)
+        return;
+    MsiRecordSetStringA(record, 0, text);
+    MsiProcessMessage(install, kind, record);
+    MsiCloseHandle(record);
+}
+
+// The folder above path (which may end in a backslash), with the DACL it inherits: the maker's
+// folder under the common application data holds nothing but the log folder.
+void MakeParent(const char* path)
+{
+    char parent[MAX_PATH];
+    size_t length = strlen(path);
+    if (length == 0 || length >= sizeof parent)
+        return;
+    memcpy(parent, path, length + 1);
+    if (parent[length - 1] == '\\')
+        parent[--length] = '\0';
+    char* last = strrchr(parent, '\\');
+    if (last == nullptr || last == parent)
+        return;
+    *last = '\0';
+    CreateDirectoryA(parent, nullptr);
+}
+
+// Gives path the kind's DACL: a folder that does not exist is made with it (and never has another
+// one, not even for a moment); an existing one gets it set, its files included.
+DWORD ProtectFolder(const char* path, int kind)
+{
+    const char* sddl = kind == FOLDER_LOGS ? LOG_FOLDER_SDDL : PROGRAM_FOLDER_SDDL;
+    if (kind != FOLDER_PROGRAM && kind != FOLDER_LOGS)
+        return ERROR_INVALID_PARAMETER;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return GetLastError();
+    DWORD rc = ERROR_SUCCESS;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    if (kind == FOLDER_LOGS)
+        MakeParent(path);
+    if (CreateDirectoryA(path, &attributes))
+        goto cleanup;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        rc = GetLastError();
+        goto cleanup;
+    }
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        rc = GetLastError();
+        goto cleanup;
+    }
+    // The files already in the folder take the inheritable entries with it.
+    rc = SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, dacl, nullptr);
+cleanup:
+    LocalFree(descriptor);
+    return rc;
+}
+
+} // namespace
+
+// The NSIS installer's call; 0 or the Win32 error.
+extern "C" __declspec(dllexport) DWORD __stdcall DulvexProtectFolder(const char* path, int kind)
+{
+    if (path == nullptr || path[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+    return ProtectFolder(path, kind);
+}
+
+// Immediate, before anything is written: ADDR as given on the command line is judged by the rule
+// every other part uses, and a bad one ends the installation with its reason in the log.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexCheckAddress(MSIHANDLE install)
+{
+    char addr[PROPERTY_SIZE] = {};
+    DWORD size = sizeof addr;
+    UINT rc = MsiGetPropertyA(install, "ADDR", addr, &size);
+    AddrRule rule = ADDR_USABLE;
+    if (rc == ERROR_MORE_DATA)
+        rule = ADDR_TOO_LONG;
+    else if (rc != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    else
+        rule = JudgeAddr(addr, nullptr);
+    if (rule == ADDR_USABLE)
+        return ERROR_SUCCESS;
+    char message[ADDR_MESSAGE_SIZE];
+    AddrRuleMessage(message, sizeof message, addr, rule);
+    char line[LOG_LINE_SIZE];
+    snprintf(line, sizeof line, "%s Nothing was changed.", message);
+    Log(install, INSTALLMESSAGE_INFO, line);
+    Log(install, INSTALLMESSAGE_ERROR, line);
+    return ERROR_INSTALL_FAILURE;
+}
+
+// Deferred, as LocalSystem, after the files are in place. CustomActionData: the program folder,
+// "|", the log folder.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexProtectFolders(MSIHANDLE install)
+{
+    char data[2 * PROPERTY_SIZE] = {};
+    DWORD size = sizeof data;
+    if (MsiGetPropertyA(install, "CustomActionData", data, &size) != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    char* logs = strchr(data, '|');
+    if (logs == nullptr) {
+        Log(install, INSTALLMESSAGE_INFO, "DulvexProtectFolders: no log folder in the action data");
+        return ERROR_INSTALL_FAILURE;
+    }
+    *logs++ = '\0';
+    const struct {
+        const char* Path;
+        int Kind;
+        const char* Sddl;
+    } folders[] = {{data, FOLDER_PROGRAM, PROGRAM_FOLDER_SDDL}, {logs, FOLDER_LOGS, LOG_FOLDER_SDDL}};
+    for (const auto& f : folders) {
+        // MSI folder properties end in a backslash; the security calls take either form.
+        DWORD error = ProtectFolder(f.Path, f.Kind);
+        char line[LOG_LINE_SIZE];
+        snprintf(line, sizeof line, "DulvexProtectFolders: %s %s -> %lu", f.Path, f.Sddl,
+                 static_cast<unsigned long>(error));
+        Log(install, INSTALLMESSAGE_INFO, line);
+        if (error != ERROR_SUCCESS)
+            return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Deferred, as LocalSystem, after InstallServices. CustomActionData: the service program's path.
+// The service database must hold it in quotes: unquoted, "C:\Program Files\..." lets the manager
+// start C:\Program.exe. Windows Installer quotes it; Wine's does not, so the path is made right
+// here wherever it came out bare.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexQuoteServicePath(MSIHANDLE install)
+{
+    char path[PROPERTY_SIZE] = {};
+    DWORD size = sizeof path;
+    if (MsiGetPropertyA(install, "CustomActionData", path, &size) != ERROR_SUCCESS || path[0] == '\0')
+        return ERROR_INSTALL_FAILURE;
+    UINT result = ERROR_INSTALL_FAILURE;
+    char line[LOG_LINE_SIZE];
+    static unsigned char config[SERVICE_CONFIG_SIZE];
+    auto* current = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config);
+    DWORD needed = 0;
+    char quoted[PROPERTY_SIZE + 2];
+    SC_HANDLE service = nullptr;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        goto cleanup;
+    service = OpenServiceA(manager, SERVICE_NAME, SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    if (service == nullptr || !QueryServiceConfigA(service, current, sizeof config, &needed))
+        goto cleanup;
+    if (current->lpBinaryPathName != nullptr && current->lpBinaryPathName[0] == '"') {
+        result = ERROR_SUCCESS;
+        goto cleanup;
+    }
+    snprintf(quoted, sizeof quoted, "\"%s\"", path);
+    if (!ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, quoted,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+        goto cleanup;
+    snprintf(line, sizeof line, "DulvexQuoteServicePath: %s", quoted);
+    Log(install, INSTALLMESSAGE_INFO, line);
+    result = ERROR_SUCCESS;
+cleanup:
+    if (result != ERROR_SUCCESS) {
+        snprintf(line, sizeof line, "DulvexQuoteServicePath: %s failed (error %lu)", path,
+                 static_cast<unsigned long>(GetLastError()));
+        Log(install, INSTALLMESSAGE_INFO, line);
+    }
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    if (manager != nullptr)
+        CloseServiceHandle(manager);
+    return result;
+}

@@ -1,0 +1,156 @@
+#!/bin/bash
+# Dulvex.msi under Wine's msiexec, against termsim: a bad ADDR fails with its reason in the
+# verbose log and leaves nothing; an install of the previous version, then a major upgrade without
+# ADDR, keep the address and a service that answers through the pipe; the Sdk feature comes and
+# goes with REMOVE/ADDLOCAL; /x leaves nothing of ours in the registry, the service database or
+# the program folder; DulvexSetup.exe and Dulvex.msi leave the same files, values, service and
+# folders behind.
+#
+# Usage: msi_test.sh MSI PREVIOUS_MSI VERSION SETUP PROBE
+source "$(dirname "$0")/../e2e/lib.sh"
+msi=$1
+previous=$2
+version=$3
+setup=$4
+probe=$5
+e2e_require
+e2e_private_prefix msi
+e2e_termsim --reply=all
+
+instdir="$WINEPREFIX/drive_c/Program Files/Dulvex/Dulvex Bridge"
+makerdir="$WINEPREFIX/drive_c/Program Files/Dulvex"
+datadir="$WINEPREFIX/drive_c/ProgramData/Dulvex"
+sysdir="$WINEPREFIX/drive_c/windows/system32"
+config='HKLM\Software\Varnok\PaymentTermService'
+svckey='HKLM\System\CurrentControlSet\Services\DulvexService'
+eventkey='HKLM\System\CurrentControlSet\Services\EventLog\Application\DulvexService'
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+w() { $DULVEX_WINE "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# msiexec's status is the Win32 code modulo 256 under Wine: 0 done, 67 (1603) failed.
+msiexec() { # log-name, then msiexec's arguments
+    local log=$1
+    shift
+    $DULVEX_WINE msiexec "$@" /qn /l*v "$(winpath "$E2E_WORK/$log.log")" </dev/null >/dev/null 2>&1
+}
+reg_value() { # key value -> the data as reg query prints it, or "absent"
+    local out
+    out=$(w reg query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p")
+    printf '%s\n' "${out:-absent}"
+}
+# The products registered under Add or Remove Programs with our name: "version" per line.
+products() {
+    local key
+    w reg query "$uninstall" | grep -o '{[0-9A-F-]*}' | while read -r key; do
+        [ "$(reg_value "$uninstall\\$key" DisplayName)" = "Dulvex Bridge" ] &&
+            reg_value "$uninstall\\$key" DisplayVersion
+    done
+}
+state() { w sc query DulvexService | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
+served() { # name
+    client send --mask 0x01 --cmd 0x0123 --data 00ff --wait 2 >"$E2E_WORK/send.out"
+    expect_grep "$E2E_WORK/send.out" "mask=0x01 cmd=0x8123 status=0x0000 len=2 data=00ff" \
+        "$1: the service answers through the pipe"
+}
+check_nothing_left() { # name
+    check_eq "$1: no service" "" "$(state)"
+    check_eq "$1: no product" "" "$(products)"
+    check_eq "$1: no address" "absent" "$(reg_value "$config" Addr)"
+    check_eq "$1: no event source" "absent" "$(reg_value "$eventkey" EventMessageFile)"
+    check_eq "$1: no program folder" "" "$(find "$makerdir" "$datadir" 2>/dev/null)"
+    check_cmd "$1: no applet" test ! -e "$sysdir/DulvexCpl.cpl"
+}
+sdk_files() { (cd "$instdir" 2>/dev/null && find sdk tools dulvex-client.exe -type f 2>/dev/null | LC_ALL=C sort | wc -l); }
+
+wine_quiet reg delete "$config" /v Addr /f
+wine_quiet "$SRV" -remove
+
+# --- A bad ADDR: the reason in the log, nothing left -----------------------------------------
+while IFS='|' read -r bad reason; do
+    msiexec bad /i "$(winpath "$msi")" "ADDR=$bad"
+    check_eq "ADDR=$bad: msiexec fails (1603)" 67 $?
+    check_match "ADDR=$bad: the reason in the log" \
+        "The terminal address \"$bad\" $reason\\. Nothing was changed\\." "$(tr -d '\r\0' <"$E2E_WORK/bad.log")"
+done <<'EOF'
+198.18.0.256|has a number above 255
+198.18.0|is not four numbers separated by single dots
+0.0.0.0|.*
+EOF
+check_nothing_left "bad ADDR"
+
+# --- The previous version, then a major upgrade without ADDR ---------------------------------
+msiexec previous /i "$(winpath "$previous")" ADDR=198.18.0.2
+check_eq "previous version: installed" 0 $?
+check_eq "previous version: service runs" RUNNING "$(state)"
+check_eq "previous version: address" 198.18.0.2 "$(reg_value "$config" Addr)"
+served "previous version"
+
+msiexec upgrade /i "$(winpath "$msi")"
+check_eq "upgrade: installed" 0 $?
+check_eq "upgrade: one product, the new version" "$version" "$(products)"
+check_eq "upgrade: address kept" 198.18.0.2 "$(reg_value "$config" Addr)"
+check_eq "upgrade: service runs" RUNNING "$(state)"
+check_eq "upgrade: the service's image, quoted" '"C:\Program Files\Dulvex\Dulvex Bridge\DulvexSrv.exe"' \
+    "$(reg_value 'HKLM\System\CurrentControlSet\Services\DulvexService' ImagePath)"
+check_eq "upgrade: event source" 'C:\Program Files\Dulvex\Dulvex Bridge\DulvexSrv.exe' \
+    "$(reg_value "$eventkey" EventMessageFile)"
+check_eq "upgrade: event types" 0x7 "$(reg_value "$eventkey" TypesSupported)"
+check_cmd "upgrade: the service program is the built one" cmp -s "$SRV" "$instdir/DulvexSrv.exe"
+check_cmd "upgrade: the log folder" test -d "$datadir/Logs"
+served "upgrade"
+
+# --- The Sdk feature on its own --------------------------------------------------------------
+msiexec remove-sdk /i "$(winpath "$msi")" REMOVE=Sdk
+check_eq "REMOVE=Sdk: done" 0 $?
+check_eq "REMOVE=Sdk: no tools or SDK files" 0 "$(sdk_files)"
+check_cmd "REMOVE=Sdk: the service program stays" test -f "$instdir/DulvexSrv.exe"
+msiexec add-sdk /i "$(winpath "$msi")" ADDLOCAL=Sdk
+check_eq "ADDLOCAL=Sdk: done" 0 $?
+check_eq "ADDLOCAL=Sdk: the tools and SDK files" 18 "$(sdk_files)"
+check_eq "features: address kept" 198.18.0.2 "$(reg_value "$config" Addr)"
+
+# --- Removal ---------------------------------------------------------------------------------
+msiexec remove /x "$(winpath "$msi")"
+check_eq "/x: done" 0 $?
+check_nothing_left "/x"
+
+# --- Both installers leave the same ----------------------------------------------------------
+# Files by content, the applet, the event source, the address, the service's registration and
+# state, the log folder's DACL as Wine reads it back. NSIS's own uninstaller is its only extra.
+snapshot() {
+    (cd "$instdir" && find . -type f ! -name Uninstall.exe -exec md5sum {} + | LC_ALL=C sort -k2)
+    md5sum <"$sysdir/DulvexCpl.cpl"
+    local v
+    for v in EventMessageFile TypesSupported; do echo "$v=$(reg_value "$eventkey" $v)"; done
+    echo "Addr=$(reg_value "$config" Addr)"
+    for v in ImagePath Start Type ErrorControl DisplayName Description ObjectName; do
+        echo "$v=$(reg_value "$svckey" $v)"
+    done
+    echo "state=$(state)"
+    echo "log folder: $(w "$probe" dacl 'C:\ProgramData\Dulvex\Logs')"
+}
+msiexec same /i "$(winpath "$msi")" ADDR=198.18.0.2
+check_eq "MSI for the comparison: installed" 0 $?
+snapshot >"$E2E_WORK/msi.snap"
+msiexec same-remove /x "$(winpath "$msi")"
+check_eq "MSI for the comparison: removed" 0 $?
+$DULVEX_WINE "$setup" /S '/LOG=C:\setup.log' /ADDR=198.18.0.2 </dev/null >/dev/null 2>&1
+check_eq "NSIS for the comparison: installed" 0 $?
+snapshot >"$E2E_WORK/nsis.snap"
+check_eq "both installers leave the same" "$(cat "$E2E_WORK/msi.snap")" "$(cat "$E2E_WORK/nsis.snap")"
+# Wine keeps a DACL given at creation only as mode bits and reads back the process's account for
+# the administrators and no "protected" flag: no other account may be the proof that is left.
+check_match "the log folder: SYSTEM and the administrators' account only" \
+    '^log folder: D:P?(\(A;OICI;FA;;;(SY|BA|S-1-5-21-0-0-0-1000)\))+$' "$(grep '^log folder' "$E2E_WORK/msi.snap")"
+cp "$instdir/Uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
+# NSIS takes "_?=" only unquoted and last.
+set -f
+# shellcheck disable=SC2086
+winstdir='C:\Program Files\Dulvex\Dulvex Bridge'
+$DULVEX_WINE "$WINEPREFIX/drive_c/uninstall-copy.exe" /S _?=$winstdir </dev/null >/dev/null 2>&1
+set +f
+wine_quiet reg delete "$config" /v Addr /f
+check_nothing_left "NSIS removal"
+
+echo "$CHECKS checks, $FAILURES failed, ${SECONDS} s"
+[ "$FAILURES" -eq 0 ]
