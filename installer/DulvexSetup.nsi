@@ -781,6 +781,16 @@ Section "-Service"
         ${EndIf}
     ${EndIf}
 
+    ; Set on every run, so that an installation over an older one gets them too. Windows 2000 on
+    ; stores them; whether the manager restarts the service is its own business.
+    System::Call '$PLUGINSDIR\${ACTIONS_NAME}::DulvexSetRecovery() i.R0'
+    Push "Recovery actions: restart after 5 s on the first and second failure, reset after a day (result $R0)."
+    Call LogLine
+    ${If} $R0 != 0
+        Push "cannot set the service's recovery actions (error $R0)."
+        Call Fail
+    ${EndIf}
+
     ${If} $Addr != ""
         Push "Terminal address: $Addr."
         Call LogLine

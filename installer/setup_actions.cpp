@@ -26,6 +26,8 @@ enum FolderKind { FOLDER_PROGRAM = 0, FOLDER_LOGS = 1 };
 constexpr DWORD PROPERTY_SIZE = 1024;
 constexpr DWORD SERVICE_CONFIG_SIZE = 8192;
 const char SERVICE_NAME[] = "DulvexService";
+constexpr DWORD RESTART_DELAY_MS = 5000;
+constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 constexpr size_t LOG_LINE_SIZE = 1200;
 
 // One line in the installation log (msiexec /l*v), or a message box without /qn for an error.
@@ -95,6 +97,33 @@ cleanup:
 }
 
 } // namespace
+
+// The NSIS installer's call after the service's registration: restart after 5 s on the first and
+// the second failure, nothing after that, the count reset after a day; the same as the MSI's
+// MsiServiceConfigFailureActions row. 0 or the Win32 error.
+extern "C" __declspec(dllexport) DWORD __stdcall DulvexSetRecovery()
+{
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, RESTART_DELAY_MS},
+                           {SC_ACTION_RESTART, RESTART_DELAY_MS},
+                           {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSA failure = {};
+    failure.dwResetPeriod = FAILURE_RESET_SECONDS;
+    failure.cActions = sizeof actions / sizeof actions[0];
+    failure.lpsaActions = actions;
+    DWORD rc = ERROR_SUCCESS;
+    SC_HANDLE service = nullptr;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return GetLastError();
+    // A restart action needs the right to start the service, not only to change it.
+    service = OpenServiceA(manager, SERVICE_NAME, SERVICE_CHANGE_CONFIG | SERVICE_START);
+    if (service == nullptr || !ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
+        rc = GetLastError();
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return rc;
+}
 
 // The NSIS installer's call; 0 or the Win32 error.
 extern "C" __declspec(dllexport) DWORD __stdcall DulvexProtectFolder(const char* path, int kind)

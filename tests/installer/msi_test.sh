@@ -134,8 +134,15 @@ check_eq "MSI for the comparison: installed" 0 $?
 snapshot >"$E2E_WORK/msi.snap"
 msiexec same-remove /x "$(winpath "$msi")"
 check_eq "MSI for the comparison: removed" 0 $?
-$DULVEX_WINE "$setup" /S '/LOG=C:\setup.log' /ADDR=198.18.0.2 </dev/null >/dev/null 2>&1
+WINEDEBUG=trace+service $DULVEX_WINE "$setup" /S '/LOG=C:\setup.log' /ADDR=198.18.0.2 </dev/null \
+    >/dev/null 2>"$E2E_WORK/setup-service.trace"
 check_eq "NSIS for the comparison: installed" 0 $?
+# Wine stores no failure actions: the call is what can be shown (level 2, FAILURE_ACTIONS).
+check_match "NSIS: the recovery actions are set" "ChangeServiceConfig2[AW] [0-9A-Fa-fx]+ 2 " \
+    "$(grep -a ChangeServiceConfig2 "$E2E_WORK/setup-service.trace")"
+check_match "NSIS: the recovery actions in the log" \
+    "Recovery actions: restart after 5 s on the first and second failure, reset after a day \(result 0\)" \
+    "$(tr -d '\r' <"$WINEPREFIX/drive_c/setup.log")"
 snapshot >"$E2E_WORK/nsis.snap"
 check_eq "both installers leave the same" "$(cat "$E2E_WORK/msi.snap")" "$(cat "$E2E_WORK/nsis.snap")"
 # Wine keeps a DACL given at creation only as mode bits and reads back the process's account for
