@@ -112,6 +112,9 @@ Var LastPid         ; the last process id seen for it in this run
 Var Tries
 Var PrevState       ; the service's state before this run: 0 when it was not registered
 Var AddrField
+Var Clients         ; the /CLIENTS= list; ClientsGiven 1 when the option was there
+Var ClientsGiven
+Var ClientsWritten  ; 1 once this run has written ClientAccounts
 
 ; CheckAddr: the terminal address rule, shared with the test of the table of addresses.
 !include "${__FILEDIR__}/addr_rule.nsh"
@@ -544,6 +547,15 @@ Function .onInit
         ${EndIf}
     ${EndIf}
     ClearErrors
+    StrCpy $ClientsWritten 0
+    StrCpy $ClientsGiven 0
+    Push "/CLIENTS="
+    Call GetOption
+    Pop $Clients
+    ${IfNot} ${Errors}
+        StrCpy $ClientsGiven 1
+    ${EndIf}
+    ClearErrors
     Call ChooseComponents
     ; An earlier installation decides the folder, so that an upgrade replaces it in place.
     ReadRegStr $R0 HKLM "${UNINST_KEY}" "InstallLocation"
@@ -590,6 +602,10 @@ Function Rollback
             Call WriteAddrValue
             Pop $R0
         ${EndIf}
+    ${EndIf}
+    ${If} $ClientsWritten = 1
+    ${AndIf} $Fresh = 1
+        DeleteRegValue HKLM "${CONFIG_KEY}" "ClientAccounts"
     ${EndIf}
     ${If} $Fresh = 1
         ; The working folder of a process cannot be removed.
@@ -802,6 +818,19 @@ Section "-Service"
             Call Fail
         ${EndIf}
         StrCpy $AddrWritten 1
+    ${EndIf}
+
+    ; The accounts allowed on the pipe, beside the address; without the option the stored ones
+    ; stay, and an empty list removes the value (the pipe is open to every local account).
+    ${If} $ClientsGiven = 1
+        Push "Client accounts: $Clients."
+        Call LogLine
+        System::Call '$PLUGINSDIR\${ACTIONS_NAME}::DulvexWriteClientAccounts(m "$Clients") i.R0'
+        ${If} $R0 != 0
+            Push "cannot write the client accounts to HKLM\${CONFIG_KEY} (error $R0)."
+            Call Fail
+        ${EndIf}
+        StrCpy $ClientsWritten 1
     ${EndIf}
 
     Push "Starting the service ${SERVICE_NAME}."

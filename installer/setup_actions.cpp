@@ -26,6 +26,8 @@ enum FolderKind { FOLDER_PROGRAM = 0, FOLDER_LOGS = 1 };
 constexpr DWORD PROPERTY_SIZE = 1024;
 constexpr DWORD SERVICE_CONFIG_SIZE = 8192;
 const char SERVICE_NAME[] = "DulvexService";
+const char CONFIG_KEY[] = "Software\\Varnok\\PaymentTermService";
+const char CLIENTS_VALUE[] = "ClientAccounts";
 constexpr DWORD RESTART_DELAY_MS = 5000;
 constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 constexpr size_t LOG_LINE_SIZE = 1200;
@@ -96,7 +98,112 @@ cleanup:
     return rc;
 }
 
+// The accounts allowed on the pipe, "name;name;SID" as an administrator types them, stored as the
+// service reads them (REG_MULTI_SZ beside Addr): blanks around a name dropped, empty names
+// skipped; a list with no name removes the value, which opens the pipe to every local account
+// again. 0 or the Win32 error.
+DWORD WriteClientAccounts(const char* list)
+{
+    static char data[PROPERTY_SIZE + 2];
+    size_t used = 0;
+    for (const char* p = list; *p != '\0';) {
+        while (*p == ' ' || *p == ';')
+            ++p;
+        const char* end = p;
+        while (*end != '\0' && *end != ';')
+            ++end;
+        const char* last = end;
+        while (last > p && last[-1] == ' ')
+            --last;
+        size_t length = static_cast<size_t>(last - p);
+        if (length > 0) {
+            if (used + length + 2 > sizeof data)
+                return ERROR_INSUFFICIENT_BUFFER;
+            memcpy(data + used, p, length);
+            used += length;
+            data[used++] = '\0';
+        }
+        p = end;
+    }
+    data[used++] = '\0';
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS)
+        return static_cast<DWORD>(rc);
+    if (used == 1) {
+        rc = RegDeleteValueA(key, CLIENTS_VALUE);
+        if (rc == ERROR_FILE_NOT_FOUND)
+            rc = ERROR_SUCCESS;
+    } else {
+        rc = RegSetValueExA(key, CLIENTS_VALUE, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data),
+                            static_cast<DWORD>(used));
+    }
+    RegCloseKey(key);
+    return static_cast<DWORD>(rc);
+}
+
 } // namespace
+
+// The NSIS installer's call for /CLIENTS=; 0 or the Win32 error.
+extern "C" __declspec(dllexport) DWORD __stdcall DulvexWriteClientAccounts(const char* list)
+{
+    return list == nullptr ? ERROR_INVALID_PARAMETER : WriteClientAccounts(list);
+}
+
+// Immediate, after AppSearch, when CLIENTACCOUNTS was not given: the stored accounts become the
+// property (";" between names; no account name holds one), so that an upgrade, which removes the
+// older product and its value first, writes them again.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexKeepClientAccounts(MSIHANDLE install)
+{
+    static char data[PROPERTY_SIZE + 2];
+    DWORD size = PROPERTY_SIZE;
+    DWORD type = REG_NONE;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CONFIG_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    LONG rc = RegQueryValueExA(key, CLIENTS_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return ERROR_SUCCESS;
+    // The data need not end in its two NULs: the bytes read are all there is.
+    data[size] = '\0';
+    for (DWORD i = 0; i < size; ++i) {
+        if (data[i] == '\0')
+            data[i] = ';';
+    }
+    MsiSetPropertyA(install, "CLIENTACCOUNTS", data);
+    char line[LOG_LINE_SIZE];
+    snprintf(line, sizeof line, "DulvexKeepClientAccounts: stored \"%s\" kept", data);
+    Log(install, INSTALLMESSAGE_INFO, line);
+    return ERROR_SUCCESS;
+}
+
+// Deferred, as LocalSystem, after WriteRegistryValues, when CLIENTACCOUNTS was given.
+// CustomActionData: the list.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexSetClientAccounts(MSIHANDLE install)
+{
+    char list[PROPERTY_SIZE] = {};
+    DWORD size = sizeof list;
+    if (MsiGetPropertyA(install, "CustomActionData", list, &size) != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    DWORD rc = WriteClientAccounts(list);
+    char line[LOG_LINE_SIZE];
+    snprintf(line, sizeof line, "DulvexSetClientAccounts: \"%s\" -> %lu", list, static_cast<unsigned long>(rc));
+    Log(install, INSTALLMESSAGE_INFO, line);
+    return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+// Deferred, at a removal that no upgrade asked for: the value goes with the product (an upgrade
+// keeps it, as it keeps the address).
+extern "C" __declspec(dllexport) UINT __stdcall DulvexRemoveClientAccounts(MSIHANDLE install)
+{
+    DWORD rc = WriteClientAccounts("");
+    char line[LOG_LINE_SIZE];
+    snprintf(line, sizeof line, "DulvexRemoveClientAccounts -> %lu", static_cast<unsigned long>(rc));
+    Log(install, INSTALLMESSAGE_INFO, line);
+    return ERROR_SUCCESS;
+}
 
 // The NSIS installer's call after the service's registration: restart after 5 s on the first and
 // the second failure, nothing after that, the count reset after a day; the same as the MSI's

@@ -77,23 +77,32 @@ check_eq "RegLocator: the stored address, in the package's registry view" \
 
 # The address is judged right after AppSearch, before anything is written; the folders are
 # protected as LocalSystem (deferred 1024 + no impersonation 2048) once the files are there.
-# (wixl adds 2048 to every action; it means nothing to immediate ones.)
+# (wixl adds 2048 to every action; it means nothing to immediate ones. 3137 = 3073 + 64: the
+# removal of the client accounts may fail without failing the removal.)
 check_eq "CustomAction" "CheckAddress	2049	SetupActions	DulvexCheckAddress
 KeepStoredAddress	2099	ADDR	[STOREDADDR]
+KeepStoredClients	2049	SetupActions	DulvexKeepClientAccounts
 ProtectFolders	3073	SetupActions	DulvexProtectFolders
 ProtectFoldersData	2099	ProtectFolders	[INSTALLDIR]|[LOGDIR]
 QuoteServicePath	3073	SetupActions	DulvexQuoteServicePath
-QuoteServicePathData	2099	QuoteServicePath	[#SrvExe]" "$(table CustomAction | cut -f1-4)"
+QuoteServicePathData	2099	QuoteServicePath	[#SrvExe]
+RemoveClientAccounts	3137	SetupActions	DulvexRemoveClientAccounts
+SetClientAccounts	3073	SetupActions	DulvexSetClientAccounts
+SetClientAccountsData	2099	SetClientAccounts	[CLIENTACCOUNTS]" "$(table CustomAction | cut -f1-4)"
 check_eq "sequence: the custom actions" "AppSearch		50
 CheckAddress	ADDR	51
 KeepStoredAddress	NOT ADDR AND STOREDADDR	52
+KeepStoredClients	NOT CLIENTACCOUNTS	53
+RemoveClientAccounts	REMOVE~=\"ALL\"	2601
 InstallFiles		4000
 ProtectFoldersData	NOT REMOVE~=\"ALL\"	4001
 ProtectFolders	NOT REMOVE~=\"ALL\"	4002
+SetClientAccountsData	CLIENTACCOUNTS AND NOT REMOVE~=\"ALL\"	5001
+SetClientAccounts	CLIENTACCOUNTS AND NOT REMOVE~=\"ALL\"	5002
 InstallServices	VersionNT	5800
 QuoteServicePathData	NOT REMOVE~=\"ALL\"	5801
 QuoteServicePath	NOT REMOVE~=\"ALL\"	5802" \
-    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|InstallFiles|ProtectFolders|ProtectFoldersData|InstallServices|QuoteServicePath|QuoteServicePathData)	' | sort -t$'\t' -k3n)"
+    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveClientAccounts|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData)	' | sort -t$'\t' -k3n)"
 
 echo "$CHECKS checks, $FAILURES failed"
 [ "$FAILURES" -eq 0 ]

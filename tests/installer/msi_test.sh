@@ -56,6 +56,7 @@ check_nothing_left() { # name
     check_eq "$1: no service" "" "$(state)"
     check_eq "$1: no product" "" "$(products)"
     check_eq "$1: no address" "absent" "$(reg_value "$config" Addr)"
+    check_eq "$1: no client accounts" "absent" "$(reg_value "$config" ClientAccounts)"
     check_eq "$1: no event source" "absent" "$(reg_value "$eventkey" EventMessageFile)"
     check_eq "$1: no program folder" "" "$(find "$makerdir" "$datadir" 2>/dev/null)"
     check_cmd "$1: no applet" test ! -e "$sysdir/DulvexCpl.cpl"
@@ -79,16 +80,21 @@ EOF
 check_nothing_left "bad ADDR"
 
 # --- The previous version, then a major upgrade without ADDR ---------------------------------
-msiexec previous /i "$(winpath "$previous")" ADDR=198.18.0.2
+# Blanks around names and empty names are dropped; a name may hold a blank.
+msiexec previous /i "$(winpath "$previous")" ADDR=198.18.0.2 "CLIENTACCOUNTS=POS; S-1-5-21-1-2-3-1001 ;;Kasse 2"
 check_eq "previous version: installed" 0 $?
 check_eq "previous version: service runs" RUNNING "$(state)"
 check_eq "previous version: address" 198.18.0.2 "$(reg_value "$config" Addr)"
+check_eq "previous version: client accounts, one string each" 'POS\0S-1-5-21-1-2-3-1001\0Kasse 2' \
+    "$(reg_value "$config" ClientAccounts)"
 served "previous version"
 
 msiexec upgrade /i "$(winpath "$msi")"
 check_eq "upgrade: installed" 0 $?
 check_eq "upgrade: one product, the new version" "$version" "$(products)"
 check_eq "upgrade: address kept" 198.18.0.2 "$(reg_value "$config" Addr)"
+check_eq "upgrade: client accounts kept" 'POS\0S-1-5-21-1-2-3-1001\0Kasse 2' \
+    "$(reg_value "$config" ClientAccounts)"
 check_eq "upgrade: service runs" RUNNING "$(state)"
 check_eq "upgrade: the service's image, quoted" '"C:\Program Files\Dulvex\Dulvex Bridge\DulvexSrv.exe"' \
     "$(reg_value 'HKLM\System\CurrentControlSet\Services\DulvexService' ImagePath)"
@@ -123,18 +129,19 @@ snapshot() {
     local v
     for v in EventMessageFile TypesSupported; do echo "$v=$(reg_value "$eventkey" $v)"; done
     echo "Addr=$(reg_value "$config" Addr)"
+    echo "ClientAccounts=$(reg_value "$config" ClientAccounts)"
     for v in ImagePath Start Type ErrorControl DisplayName Description ObjectName; do
         echo "$v=$(reg_value "$svckey" $v)"
     done
     echo "state=$(state)"
     echo "log folder: $(w "$probe" dacl 'C:\ProgramData\Dulvex\Logs')"
 }
-msiexec same /i "$(winpath "$msi")" ADDR=198.18.0.2
+msiexec same /i "$(winpath "$msi")" ADDR=198.18.0.2 "CLIENTACCOUNTS=POS;Kasse 2"
 check_eq "MSI for the comparison: installed" 0 $?
 snapshot >"$E2E_WORK/msi.snap"
 msiexec same-remove /x "$(winpath "$msi")"
 check_eq "MSI for the comparison: removed" 0 $?
-WINEDEBUG=trace+service $DULVEX_WINE "$setup" /S '/LOG=C:\setup.log' /ADDR=198.18.0.2 </dev/null \
+WINEDEBUG=trace+service $DULVEX_WINE "$setup" /S '/LOG=C:\setup.log' /ADDR=198.18.0.2 "/CLIENTS=POS;Kasse 2" </dev/null \
     >/dev/null 2>"$E2E_WORK/setup-service.trace"
 check_eq "NSIS for the comparison: installed" 0 $?
 # Wine stores no failure actions: the call is what can be shown (level 2, FAILURE_ACTIONS).
@@ -156,7 +163,10 @@ set -f
 winstdir='C:\Program Files\Dulvex\Dulvex Bridge'
 $DULVEX_WINE "$WINEPREFIX/drive_c/uninstall-copy.exe" /S _?=$winstdir </dev/null >/dev/null 2>&1
 set +f
+# NSIS's removal keeps the settings for a later installation.
+check_eq "NSIS removal: client accounts kept" 'POS\0Kasse 2' "$(reg_value "$config" ClientAccounts)"
 wine_quiet reg delete "$config" /v Addr /f
+wine_quiet reg delete "$config" /v ClientAccounts /f
 check_nothing_left "NSIS removal"
 
 echo "$CHECKS checks, $FAILURES failed, ${SECONDS} s"
