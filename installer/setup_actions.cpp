@@ -343,3 +343,16 @@ cleanup:
         CloseServiceHandle(manager);
     return result;
 }
+
+// Deferred, as LocalSystem, after InstallServices, where Windows Installer is older than 5.0 and
+// has no MsiConfigureServices to read the MsiServiceConfigFailureActions row: the same recovery
+// actions through the NSIS installer's call.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexSetRecoveryActions(MSIHANDLE install)
+{
+    DWORD rc = DulvexSetRecovery();
+    char line[LOG_LINE_SIZE];
+    snprintf(line, sizeof line, "DulvexSetRecoveryActions: restart after 5 s twice, reset after a day -> %lu",
+             static_cast<unsigned long>(rc));
+    Log(install, INSTALLMESSAGE_INFO, line);
+    return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}

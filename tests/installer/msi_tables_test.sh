@@ -88,7 +88,8 @@ QuoteServicePath	3073	SetupActions	DulvexQuoteServicePath
 QuoteServicePathData	2099	QuoteServicePath	[#SrvExe]
 RemoveClientAccounts	3137	SetupActions	DulvexRemoveClientAccounts
 SetClientAccounts	3073	SetupActions	DulvexSetClientAccounts
-SetClientAccountsData	2099	SetClientAccounts	[CLIENTACCOUNTS]" "$(table CustomAction | cut -f1-4)"
+SetClientAccountsData	2099	SetClientAccounts	[CLIENTACCOUNTS]
+SetRecoveryActions	3073	SetupActions	DulvexSetRecoveryActions" "$(table CustomAction | cut -f1-4)"
 check_eq "sequence: the custom actions" "AppSearch		50
 CheckAddress	ADDR	51
 KeepStoredAddress	NOT ADDR AND STOREDADDR	52
@@ -101,8 +102,9 @@ SetClientAccountsData	CLIENTACCOUNTS AND NOT REMOVE~=\"ALL\"	5001
 SetClientAccounts	CLIENTACCOUNTS AND NOT REMOVE~=\"ALL\"	5002
 InstallServices	VersionNT	5800
 QuoteServicePathData	NOT REMOVE~=\"ALL\"	5801
-QuoteServicePath	NOT REMOVE~=\"ALL\"	5802" \
-    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveClientAccounts|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData)	' | sort -t$'\t' -k3n)"
+QuoteServicePath	NOT REMOVE~=\"ALL\"	5802
+SetRecoveryActions	VersionMsi < \"5.00\" AND NOT REMOVE~=\"ALL\"	5803" \
+    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveClientAccounts|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData|SetRecoveryActions)	' | sort -t$'\t' -k3n)"
 
 echo "$CHECKS checks, $FAILURES failed"
 [ "$FAILURES" -eq 0 ]

@@ -31,7 +31,8 @@ w() { $DULVEX_WINE "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 msiexec() { # log-name, then msiexec's arguments
     local log=$1
     shift
-    $DULVEX_WINE msiexec "$@" /qn /l*v "$(winpath "$E2E_WORK/$log.log")" </dev/null >/dev/null 2>&1
+    $DULVEX_WINE msiexec "$@" /qn /l*v "$(winpath "$E2E_WORK/$log.log")" </dev/null >/dev/null \
+        2>"${MSI_STDERR:-/dev/null}"
 }
 reg_value() { # key value -> the data as reg query prints it, or "absent"
     local out
@@ -89,8 +90,14 @@ check_eq "previous version: client accounts, one string each" 'POS\0S-1-5-21-1-2
     "$(reg_value "$config" ClientAccounts)"
 served "previous version"
 
-msiexec upgrade /i "$(winpath "$msi")"
+MSI_STDERR=$E2E_WORK/upgrade-service.trace WINEDEBUG=trace+service msiexec upgrade /i "$(winpath "$msi")"
 check_eq "upgrade: installed" 0 $?
+# Wine's Windows Installer is 4.5: the recovery actions come from our call, which Wine's service
+# manager accepts and forgets; the call (level 2, FAILURE_ACTIONS) is what can be shown.
+check_match "upgrade: the recovery actions are set" "ChangeServiceConfig2[AW] [0-9A-Fa-fx]+ 2 " \
+    "$(grep -a ChangeServiceConfig2 "$E2E_WORK/upgrade-service.trace")"
+check_match "upgrade: the recovery actions in the log" \
+    "DulvexSetRecoveryActions: restart after 5 s twice, reset after a day -> 0" "$(tr -d '\r\0' <"$E2E_WORK/upgrade.log")"
 check_eq "upgrade: one product, the new version" "$version" "$(products)"
 check_eq "upgrade: address kept" 198.18.0.2 "$(reg_value "$config" Addr)"
 check_eq "upgrade: client accounts kept" 'POS\0S-1-5-21-1-2-3-1001\0Kasse 2' \
