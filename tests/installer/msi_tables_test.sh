@@ -5,12 +5,14 @@
 # properties; the custom actions and where they run; one component per file of the shared list,
 # each of the package's bitness.
 #
-# Usage: msi_tables_test.sh MSI ARCH(x64|x86) VERSION FILE_COUNT
+# Usage: msi_tables_test.sh MSI ARCH(x64|x86) VERSION FILE_COUNT ACTIONS_DLL OBJDUMP
 set -u
 msi=$1
 arch=$2
 version=$3
 file_count=$4
+dll=$5
+objdump=$6
 source "$(dirname "$0")/../shell_lib.sh"
 
 table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4 | LC_ALL=C sort; }
@@ -105,6 +107,21 @@ QuoteServicePathData	NOT REMOVE~=\"ALL\"	5801
 QuoteServicePath	NOT REMOVE~=\"ALL\"	5802
 SetRecoveryActions	VersionMsi < \"5.00\" AND NOT REMOVE~=\"ALL\"	5803" \
     "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveClientAccounts|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData|SetRecoveryActions)	' | sort -t$'\t' -k3n)"
+
+# The actions' DLL the package carries is the built one; every entry the CustomAction table names
+# is exported under that very name (a 32-bit __stdcall export would be decorated "_Name@4").
+check_cmd "Binary: the built setup actions" cmp -s <(msiinfo extract "$msi" Binary.SetupActions) "$dll"
+exports=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/\]/ {print $NF}')
+for entry in $(table CustomAction | awk -F'\t' '$3 == "SetupActions" {print $4}'); do
+    check_match "DllEntry $entry exported" "(^|
+)$entry($|
+)" "$exports"
+done
+# The DACLs it applies, as SDDL: protected (P), inherited by files and folders below (OICI);
+# SYSTEM (SY) and Administrators (BA) full control; on the program folder also Users (BU) read
+# and execute (0x1200a9 = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE). Nothing else.
+check_eq "the DACLs applied: log folder, program folder" "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)
+D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)" "$(strings -n 8 "$dll" | grep '^D:' | LC_ALL=C sort)"
 
 echo "$CHECKS checks, $FAILURES failed"
 [ "$FAILURES" -eq 0 ]
