@@ -28,6 +28,7 @@ constexpr DWORD SERVICE_CONFIG_SIZE = 8192;
 const char SERVICE_NAME[] = "DulvexService";
 const char CONFIG_KEY[] = "Software\\Varnok\\PaymentTermService";
 const char CLIENTS_VALUE[] = "ClientAccounts";
+const char MAKER_KEY[] = "Software\\Varnok";
 constexpr DWORD RESTART_DELAY_MS = 5000;
 constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 constexpr size_t LOG_LINE_SIZE = 1200;
@@ -194,13 +195,39 @@ extern "C" __declspec(dllexport) UINT __stdcall DulvexSetClientAccounts(MSIHANDL
     return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
-// Deferred, at a removal that no upgrade asked for: the value goes with the product (an upgrade
-// keeps it, as it keeps the address).
+// Deletes key (below HKLM) when it holds neither values nor subkeys: a key that still holds a
+// setting made by hand stays with it.
+LONG DeleteKeyIfEmpty(const char* path)
+{
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                          nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (subkeys != 0 || values != 0)
+        return ERROR_DIR_NOT_EMPTY;
+    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+}
+
+// Deferred, at removal, after RemoveRegistryValues: the client accounts go with the product (an
+// upgrade has read them and writes them again), and so do the configuration key, which the
+// service creates when it first reads its address, and the maker's key above it, when nothing
+// else is left in them.
 extern "C" __declspec(dllexport) UINT __stdcall DulvexRemoveClientAccounts(MSIHANDLE install)
 {
     DWORD rc = WriteClientAccounts("");
+    LONG config = DeleteKeyIfEmpty(CONFIG_KEY);
+    LONG maker = DeleteKeyIfEmpty(MAKER_KEY);
     char line[LOG_LINE_SIZE];
-    snprintf(line, sizeof line, "DulvexRemoveClientAccounts -> %lu", static_cast<unsigned long>(rc));
+    snprintf(line, sizeof line, "DulvexRemoveClientAccounts -> %lu; empty keys removed: %s %ld, %s %ld",
+             static_cast<unsigned long>(rc), CONFIG_KEY, static_cast<long>(config), MAKER_KEY,
+             static_cast<long>(maker));
     Log(install, INSTALLMESSAGE_INFO, line);
     return ERROR_SUCCESS;
 }

@@ -58,6 +58,8 @@ check_nothing_left() { # name
     check_eq "$1: no product" "" "$(products)"
     check_eq "$1: no address" "absent" "$(reg_value "$config" Addr)"
     check_eq "$1: no client accounts" "absent" "$(reg_value "$config" ClientAccounts)"
+    $DULVEX_WINE reg query 'HKLM\Software\Varnok' </dev/null >/dev/null 2>&1
+    check_eq "$1: no configuration key" 1 $?
     check_eq "$1: no event source" "absent" "$(reg_value "$eventkey" EventMessageFile)"
     check_eq "$1: no program folder" "" "$(find "$makerdir" "$datadir" 2>/dev/null)"
     check_cmd "$1: no applet" test ! -e "$sysdir/DulvexCpl.cpl"
@@ -172,8 +174,7 @@ $DULVEX_WINE "$WINEPREFIX/drive_c/uninstall-copy.exe" /S _?=$winstdir </dev/null
 set +f
 # NSIS's removal keeps the settings for a later installation.
 check_eq "NSIS removal: client accounts kept" 'POS\0Kasse 2' "$(reg_value "$config" ClientAccounts)"
-wine_quiet reg delete "$config" /v Addr /f
-wine_quiet reg delete "$config" /v ClientAccounts /f
+wine_quiet reg delete 'HKLM\Software\Varnok' /f
 check_nothing_left "NSIS removal"
 
 echo "$CHECKS checks, $FAILURES failed, ${SECONDS} s"
