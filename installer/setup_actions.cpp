@@ -195,6 +195,8 @@ extern "C" __declspec(dllexport) UINT __stdcall DulvexSetClientAccounts(MSIHANDL
     return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
+namespace {
+
 // Deletes key (below HKLM) when it holds neither values nor subkeys: a key that still holds a
 // setting made by hand stays with it.
 LONG DeleteKeyIfEmpty(const char* path)
@@ -215,17 +217,19 @@ LONG DeleteKeyIfEmpty(const char* path)
     return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
 }
 
+} // namespace
+
 // Deferred, at removal, after RemoveRegistryValues: the client accounts go with the product (an
 // upgrade has read them and writes them again), and so do the configuration key, which the
 // service creates when it first reads its address, and the maker's key above it, when nothing
 // else is left in them.
-extern "C" __declspec(dllexport) UINT __stdcall DulvexRemoveClientAccounts(MSIHANDLE install)
+extern "C" __declspec(dllexport) UINT __stdcall DulvexRemoveSettings(MSIHANDLE install)
 {
     DWORD rc = WriteClientAccounts("");
     LONG config = DeleteKeyIfEmpty(CONFIG_KEY);
     LONG maker = DeleteKeyIfEmpty(MAKER_KEY);
     char line[LOG_LINE_SIZE];
-    snprintf(line, sizeof line, "DulvexRemoveClientAccounts -> %lu; empty keys removed: %s %ld, %s %ld",
+    snprintf(line, sizeof line, "DulvexRemoveSettings: client accounts -> %lu; empty keys removed: %s %ld, %s %ld",
              static_cast<unsigned long>(rc), CONFIG_KEY, static_cast<long>(config), MAKER_KEY,
              static_cast<long>(maker));
     Log(install, INSTALLMESSAGE_INFO, line);
@@ -326,8 +330,8 @@ extern "C" __declspec(dllexport) UINT __stdcall DulvexProtectFolders(MSIHANDLE i
 
 // Deferred, as LocalSystem, after InstallServices. CustomActionData: the service program's path.
 // The service database must hold it in quotes: unquoted, "C:\Program Files\..." lets the manager
-// start C:\Program.exe. Windows Installer quotes it; Wine's does not, so the path is made right
-// here wherever it came out bare.
+// start C:\Program.exe. Wine's msiexec registers it bare; it is quoted here wherever it came out
+// so, and left alone where it is quoted already.
 extern "C" __declspec(dllexport) UINT __stdcall DulvexQuoteServicePath(MSIHANDLE install)
 {
     char path[PROPERTY_SIZE] = {};

@@ -88,7 +88,7 @@ ProtectFolders	3073	SetupActions	DulvexProtectFolders
 ProtectFoldersData	2099	ProtectFolders	[INSTALLDIR]|[LOGDIR]
 QuoteServicePath	3073	SetupActions	DulvexQuoteServicePath
 QuoteServicePathData	2099	QuoteServicePath	[#SrvExe]
-RemoveClientAccounts	3137	SetupActions	DulvexRemoveClientAccounts
+RemoveSettings	3137	SetupActions	DulvexRemoveSettings
 SetClientAccounts	3073	SetupActions	DulvexSetClientAccounts
 SetClientAccountsData	2099	SetClientAccounts	[CLIENTACCOUNTS]
 SetRecoveryActions	3073	SetupActions	DulvexSetRecoveryActions" "$(table CustomAction | cut -f1-4)"
@@ -96,7 +96,7 @@ check_eq "sequence: the custom actions" "AppSearch		50
 CheckAddress	ADDR	51
 KeepStoredAddress	NOT ADDR AND STOREDADDR	52
 KeepStoredClients	NOT CLIENTACCOUNTS	53
-RemoveClientAccounts	REMOVE~=\"ALL\"	2601
+RemoveSettings	REMOVE~=\"ALL\"	2601
 InstallFiles		4000
 ProtectFoldersData	NOT REMOVE~=\"ALL\"	4001
 ProtectFolders	NOT REMOVE~=\"ALL\"	4002
@@ -106,7 +106,7 @@ InstallServices	VersionNT	5800
 QuoteServicePathData	NOT REMOVE~=\"ALL\"	5801
 QuoteServicePath	NOT REMOVE~=\"ALL\"	5802
 SetRecoveryActions	VersionMsi < \"5.00\" AND NOT REMOVE~=\"ALL\"	5803" \
-    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveClientAccounts|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData|SetRecoveryActions)	' | sort -t$'\t' -k3n)"
+    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveSettings|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData|SetRecoveryActions)	' | sort -t$'\t' -k3n)"
 
 # The actions' DLL the package carries is the built one; every entry the CustomAction table names
 # is exported under that very name (a 32-bit __stdcall export would be decorated "_Name@4").
