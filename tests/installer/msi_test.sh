@@ -29,16 +29,23 @@ uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 w() { $DULVEX_WINE "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 # msiexec's status is the Win32 code modulo 256 under Wine: 0 done, 67 (1603) failed.
 # A run that finds the previous one's install mutex still held gets 1618 (82), as on Windows
-# right after another installation: it is tried again, as a deployment tool would.
+# right after another installation; and under load Wine now and then fails to start msiexec at
+# all (exit 1, no log written). Both are tried again, as a deployment tool would.
 msiexec() { # log-name, then msiexec's arguments
     local log=$1 rc try
     shift
     for try in 1 2 3 4 5; do
+        rm -f "$E2E_WORK/$log.log"
         $DULVEX_WINE msiexec "$@" /qn /l*v "$(winpath "$E2E_WORK/$log.log")" </dev/null >/dev/null \
             2>"${MSI_STDERR:-/dev/null}"
         rc=$?
-        [ "$rc" -eq 82 ] || break
-        echo "msiexec $log: 1618 (another installation runs), try $try"
+        if [ "$rc" -eq 82 ]; then
+            echo "msiexec $log: 1618 (another installation runs), try $try"
+        elif [ "$rc" -ne 0 ] && [ ! -e "$E2E_WORK/$log.log" ]; then
+            echo "msiexec $log: exit $rc without a log (not started), try $try"
+        else
+            break
+        fi
         sleep 1
     done
     return "$rc"
