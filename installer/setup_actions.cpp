@@ -8,6 +8,7 @@
 #include <aclapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "addr_rule.h"
@@ -32,6 +33,8 @@ const char MAKER_KEY[] = "Software\\Varnok";
 constexpr DWORD RESTART_DELAY_MS = 5000;
 constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 constexpr size_t LOG_LINE_SIZE = 1200;
+// A stopped service's process ends within a second; 30 s covers a loaded PC.
+constexpr DWORD SERVICE_EXIT_WAIT_MS = 30000;
 
 // One line in the installation log (msiexec /l*v), or a message box without /qn for an error.
 void Log(MSIHANDLE install, INSTALLMESSAGE kind, const char* text)
@@ -386,4 +389,55 @@ extern "C" __declspec(dllexport) UINT __stdcall DulvexSetRecoveryActions(MSIHAND
              static_cast<unsigned long>(rc));
     Log(install, INSTALLMESSAGE_INFO, line);
     return rc == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+// Immediate, before RemoveExistingProducts: the running service's process id, in the property
+// DULVEXSERVICEPID. The manager reports a service STOPPED before its process has ended, and until
+// then the process holds the terminal's ports and its program file: a start or a file
+// replacement that follows at once fails.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexRememberServiceProcess(MSIHANDLE install)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return ERROR_SUCCESS;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    SC_HANDLE service = OpenServiceA(manager, SERVICE_NAME, SERVICE_QUERY_STATUS);
+    if (service != nullptr &&
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &needed) &&
+        status.dwProcessId != 0) {
+        char pid[16];
+        snprintf(pid, sizeof pid, "%lu", static_cast<unsigned long>(status.dwProcessId));
+        MsiSetPropertyA(install, "DULVEXSERVICEPID", pid);
+    }
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ERROR_SUCCESS;
+}
+
+// After the service was stopped (by an older product's removal, immediate; or by StopServices,
+// deferred with the id as CustomActionData): waits until that process has ended.
+extern "C" __declspec(dllexport) UINT __stdcall DulvexWaitServiceProcess(MSIHANDLE install)
+{
+    char pid[16] = {};
+    DWORD size = sizeof pid;
+    if (MsiGetPropertyA(install, "CustomActionData", pid, &size) != ERROR_SUCCESS || pid[0] == '\0') {
+        size = sizeof pid;
+        MsiGetPropertyA(install, "DULVEXSERVICEPID", pid, &size);
+    }
+    DWORD id = static_cast<DWORD>(strtoul(pid, nullptr, 10));
+    if (id == 0)
+        return ERROR_SUCCESS;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (process == nullptr)
+        return ERROR_SUCCESS;
+    DWORD waited = WaitForSingleObject(process, SERVICE_EXIT_WAIT_MS);
+    CloseHandle(process);
+    char line[LOG_LINE_SIZE];
+    snprintf(line, sizeof line, "DulvexWaitServiceProcess: process %lu %s", static_cast<unsigned long>(id),
+             waited == WAIT_OBJECT_0 ? "ended" : "still runs");
+    Log(install, INSTALLMESSAGE_INFO, line);
+    return ERROR_SUCCESS;
 }

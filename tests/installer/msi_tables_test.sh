@@ -88,14 +88,24 @@ ProtectFolders	3073	SetupActions	DulvexProtectFolders
 ProtectFoldersData	2099	ProtectFolders	[INSTALLDIR]|[LOGDIR]
 QuoteServicePath	3073	SetupActions	DulvexQuoteServicePath
 QuoteServicePathData	2099	QuoteServicePath	[#SrvExe]
+RememberServiceProcess	2049	SetupActions	DulvexRememberServiceProcess
 RemoveSettings	3137	SetupActions	DulvexRemoveSettings
 SetClientAccounts	3073	SetupActions	DulvexSetClientAccounts
 SetClientAccountsData	2099	SetClientAccounts	[CLIENTACCOUNTS]
-SetRecoveryActions	3073	SetupActions	DulvexSetRecoveryActions" "$(table CustomAction | cut -f1-4)"
+SetRecoveryActions	3073	SetupActions	DulvexSetRecoveryActions
+WaitServiceProcess	2049	SetupActions	DulvexWaitServiceProcess
+WaitStoppedService	3073	SetupActions	DulvexWaitServiceProcess
+WaitStoppedServiceData	2099	WaitStoppedService	[DULVEXSERVICEPID]" "$(table CustomAction | cut -f1-4)"
 check_eq "sequence: the custom actions" "AppSearch		50
 CheckAddress	ADDR	51
 KeepStoredAddress	NOT ADDR AND STOREDADDR	52
 KeepStoredClients	NOT CLIENTACCOUNTS	53
+RememberServiceProcess		1399
+RemoveExistingProducts		1401
+WaitServiceProcess	DULVEXSERVICEPID	1402
+WaitStoppedServiceData	DULVEXSERVICEPID	1899
+StopServices	VersionNT	1900
+WaitStoppedService	DULVEXSERVICEPID	1901
 RemoveSettings	REMOVE~=\"ALL\"	2601
 InstallFiles		4000
 ProtectFoldersData	NOT REMOVE~=\"ALL\"	4001
@@ -106,7 +116,7 @@ InstallServices	VersionNT	5800
 QuoteServicePathData	NOT REMOVE~=\"ALL\"	5801
 QuoteServicePath	NOT REMOVE~=\"ALL\"	5802
 SetRecoveryActions	VersionMsi < \"5.00\" AND NOT REMOVE~=\"ALL\"	5803" \
-    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RemoveSettings|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData|SetRecoveryActions)	' | sort -t$'\t' -k3n)"
+    "$(table InstallExecuteSequence | grep -E '^(AppSearch|CheckAddress|KeepStoredAddress|KeepStoredClients|RememberServiceProcess|RemoveExistingProducts|WaitServiceProcess|StopServices|WaitStoppedServiceData|WaitStoppedService|RemoveSettings|InstallFiles|ProtectFolders|ProtectFoldersData|SetClientAccounts|SetClientAccountsData|InstallServices|QuoteServicePath|QuoteServicePathData|SetRecoveryActions)	' | sort -t$'\t' -k3n)"
 
 # The actions' DLL the package carries is the built one; every entry the CustomAction table names
 # is exported under that very name (a 32-bit __stdcall export would be decorated "_Name@4").
