@@ -48,6 +48,10 @@ msiexec() { # log-name, then msiexec's arguments
         fi
         sleep 1
     done
+    # The failing action and what led to it, for the test's output (the log's tail shows only
+    # the rollback). Wine's msi logs a failed action as "Return value 0", Windows' as 3.
+    [ "$rc" -eq 0 ] || tr -d '\r\0' <"$E2E_WORK/$log.log" 2>/dev/null | grep -E -B6 -m1 'Return value [03]\.' |
+        sed "s/^/  $log: /"
     return "$rc"
 }
 reg_value() { # key value -> the data as reg query prints it, or "absent"
