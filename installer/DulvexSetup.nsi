@@ -5,10 +5,9 @@
 ;   TARGET_ARCH  amd64-unicode (64-bit installer) or x86-unicode (32-bit)
 ;   SRV_EXE      path of DulvexSrv.exe
 ;   CPL_FILE     path of DulvexCpl.cpl (absent while the applet is not part of the build)
-;   CLIENT_EXE   path of dulvex-client.exe
-;   SDK_DIR      the build's SDK folder: dulvex.dll, its import libraries and the built samples,
-;                all of this build's bitness
-;   SOURCE_DIR   the source tree: the SDK's header, the sample sources, the docs, the dissector
+;   FILES_NSH    the "Tools and SDK" file list (SDK_FILES, SDK_FOLDERS), generated from
+;                installer/install_files.cmake
+;   ACTIONS_DLL  path of DulvexSetupActions.dll (the folders' DACLs), of this build's bitness
 ;   OUT_FILE     path of the installer to write
 ;   VERSION      four-part product version
 ;
@@ -55,6 +54,14 @@ SetCompressor /SOLID lzma
 !else
 !define KEY_WRITE_VIEW 0x20006
 !endif
+
+; The setup actions' DLL (DulvexProtectFolder's kinds) and the log folder under the machine's
+; common application data (SetShellVarContext all).
+!define ACTIONS_NAME "DulvexSetupActions.dll"
+!define FOLDER_PROGRAM 0
+!define FOLDER_LOGS 1
+!define DATA_DIR "$APPDATA\Dulvex"
+!define LOG_DIR "$APPDATA\Dulvex\Logs"
 
 !define EXIT_FAILED 2
 !define EXIT_BAD_ADDR 3
@@ -105,6 +112,9 @@ Var LastPid         ; the last process id seen for it in this run
 Var Tries
 Var PrevState       ; the service's state before this run: 0 when it was not registered
 Var AddrField
+Var Clients         ; the /CLIENTS= list; ClientsGiven 1 when the option was there
+Var ClientsGiven
+Var ClientsWritten  ; 1 once this run has written ClientAccounts
 
 ; CheckAddr: the terminal address rule, shared with the test of the table of addresses.
 !include "${__FILEDIR__}/addr_rule.nsh"
@@ -133,28 +143,9 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PRODUCT_PUBLISHER}"
 ; the rollback delete exactly what the installer puts there. Each entry: the folder, the
 ; installed name, the built file (a missing one fails the build: File without /nonfatal).
 
-!macro SDK_FILES ACTION
-    !insertmacro ${ACTION} "$INSTDIR" "${CLIENT_NAME}" "${CLIENT_EXE}"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\include" "dulvex_sdk.h" "${SOURCE_DIR}/tools/client/dulvex_sdk.h"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\lib" "libdulvex.dll.a" "${SDK_DIR}/libdulvex.dll.a"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\lib" "dulvex.lib" "${SDK_DIR}/dulvex.lib"
-    ; The sample programs beside the DLL they load.
-    !insertmacro ${ACTION} "$INSTDIR\sdk\bin" "dulvex.dll" "${SDK_DIR}/dulvex.dll"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\bin" "sdk_sample.exe" "${SDK_DIR}/sdk_sample.exe"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\bin" "SdkSample.exe" "${SDK_DIR}/SdkSample.exe"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\samples" "sdk_sample.c" "${SOURCE_DIR}/samples/sdk_sample.c"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\samples\csharp" "DulvexSdk.cs" "${SOURCE_DIR}/samples/csharp/DulvexSdk.cs"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\samples\csharp" "SdkSample.cs" "${SOURCE_DIR}/samples/csharp/SdkSample.cs"
-    ; The pages an integrator or a support engineer needs; they link only to each other.
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "field-kit.md" "${SOURCE_DIR}/docs/field-kit.md"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "pipe-protocol.md" "${SOURCE_DIR}/docs/pipe-protocol.md"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "delivery.md" "${SOURCE_DIR}/docs/delivery.md"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "link-protocol.md" "${SOURCE_DIR}/docs/link-protocol.md"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "configuration.md" "${SOURCE_DIR}/docs/configuration.md"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "troubleshooting.md" "${SOURCE_DIR}/docs/troubleshooting.md"
-    !insertmacro ${ACTION} "$INSTDIR\sdk\docs" "installer.md" "${SOURCE_DIR}/docs/installer.md"
-    !insertmacro ${ACTION} "$INSTDIR\tools\wireshark" "dulvex.lua" "${SOURCE_DIR}/tools/wireshark/dulvex.lua"
-!macroend
+; SDK_FILES and SDK_FOLDERS (deepest first), generated from installer/install_files.cmake, the
+; list Dulvex.msi is built from too.
+!include "${FILES_NSH}"
 
 !macro SDK_COPY_FILE DIR NAME SOURCE
     SetOutPath "${DIR}"
@@ -169,16 +160,12 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PRODUCT_PUBLISHER}"
 ; holds anything else (an integrator's own files) stays with it.
 !macro SDK_REMOVE
     !insertmacro SDK_FILES SDK_DELETE_FILE
-    RMDir "$INSTDIR\sdk\samples\csharp"
-    RMDir "$INSTDIR\sdk\samples"
-    RMDir "$INSTDIR\sdk\bin"
-    RMDir "$INSTDIR\sdk\lib"
-    RMDir "$INSTDIR\sdk\include"
-    RMDir "$INSTDIR\sdk\docs"
-    RMDir "$INSTDIR\sdk"
-    RMDir "$INSTDIR\tools\wireshark"
-    RMDir "$INSTDIR\tools"
+    !insertmacro SDK_FOLDERS SDK_REMOVE_FOLDER
     ClearErrors
+!macroend
+
+!macro SDK_REMOVE_FOLDER DIR
+    RMDir "${DIR}"
 !macroend
 
 ; ---------------------------------------------------------------------------------------------
@@ -560,6 +547,15 @@ Function .onInit
         ${EndIf}
     ${EndIf}
     ClearErrors
+    StrCpy $ClientsWritten 0
+    StrCpy $ClientsGiven 0
+    Push "/CLIENTS="
+    Call GetOption
+    Pop $Clients
+    ${IfNot} ${Errors}
+        StrCpy $ClientsGiven 1
+    ${EndIf}
+    ClearErrors
     Call ChooseComponents
     ; An earlier installation decides the folder, so that an upgrade replaces it in place.
     ReadRegStr $R0 HKLM "${UNINST_KEY}" "InstallLocation"
@@ -607,6 +603,10 @@ Function Rollback
             Pop $R0
         ${EndIf}
     ${EndIf}
+    ${If} $ClientsWritten = 1
+    ${AndIf} $Fresh = 1
+        DeleteRegValue HKLM "${CONFIG_KEY}" "ClientAccounts"
+    ${EndIf}
     ${If} $Fresh = 1
         ; The working folder of a process cannot be removed.
         SetOutPath "$TEMP"
@@ -619,6 +619,8 @@ Function Rollback
         Push "$INSTDIR"
         Call RemoveFolder
         RMDir "${MAKER_DIR}"
+        RMDir "${LOG_DIR}"
+        RMDir "${DATA_DIR}"
         DeleteRegKey HKLM "${UNINST_KEY}"
         DeleteRegKey HKLM "${EVENT_KEY}"
     ${EndIf}
@@ -728,6 +730,25 @@ Section "-Service"
     WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $R0
     ClearErrors
 
+    ; The program folder (wherever /D= put it) and the log folder get their DACLs from the code
+    ; the MSI runs too (installer/setup_actions.cpp), before the service first starts.
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\${ACTIONS_NAME}" "${ACTIONS_DLL}"
+    System::Call '$PLUGINSDIR\${ACTIONS_NAME}::DulvexProtectFolder(m "$INSTDIR", i ${FOLDER_PROGRAM}) i.R0'
+    Push "Program folder protected: $INSTDIR (result $R0)."
+    Call LogLine
+    ${If} $R0 != 0
+        Push "cannot set the permissions of $INSTDIR (error $R0)."
+        Call Fail
+    ${EndIf}
+    System::Call '$PLUGINSDIR\${ACTIONS_NAME}::DulvexProtectFolder(m "${LOG_DIR}", i ${FOLDER_LOGS}) i.R0'
+    Push "Log folder protected: ${LOG_DIR} (result $R0)."
+    Call LogLine
+    ${If} $R0 != 0
+        Push "cannot make the log folder ${LOG_DIR} (error $R0)."
+        Call Fail
+    ${EndIf}
+
     ; A registration that points at another copy of the program (an earlier hand installation)
     ; is replaced by one for this folder.
     ${If} $PrevState > 0
@@ -776,6 +797,16 @@ Section "-Service"
         ${EndIf}
     ${EndIf}
 
+    ; Set on every run, so that an installation over an older one gets them too. Windows 2000 on
+    ; stores them; whether the manager restarts the service is its own business.
+    System::Call '$PLUGINSDIR\${ACTIONS_NAME}::DulvexSetRecovery() i.R0'
+    Push "Recovery actions: restart after 5 s on the first and second failure, reset after a day (result $R0)."
+    Call LogLine
+    ${If} $R0 != 0
+        Push "cannot set the service's recovery actions (error $R0)."
+        Call Fail
+    ${EndIf}
+
     ${If} $Addr != ""
         Push "Terminal address: $Addr."
         Call LogLine
@@ -787,6 +818,19 @@ Section "-Service"
             Call Fail
         ${EndIf}
         StrCpy $AddrWritten 1
+    ${EndIf}
+
+    ; The accounts allowed on the pipe, beside the address; without the option the stored ones
+    ; stay, and an empty list removes the value (the pipe is open to every local account).
+    ${If} $ClientsGiven = 1
+        Push "Client accounts: $Clients."
+        Call LogLine
+        System::Call '$PLUGINSDIR\${ACTIONS_NAME}::DulvexWriteClientAccounts(m "$Clients") i.R0'
+        ${If} $R0 != 0
+            Push "cannot write the client accounts to HKLM\${CONFIG_KEY} (error $R0)."
+            Call Fail
+        ${EndIf}
+        StrCpy $ClientsWritten 1
     ${EndIf}
 
     Push "Starting the service ${SERVICE_NAME}."
@@ -880,8 +924,11 @@ Section "Uninstall"
     !insertmacro SDK_REMOVE
     Push "$INSTDIR"
     Call un.RemoveFolder
-    ; The maker's folder goes only when empty, and never a folder the user chose.
+    ; The maker's folder goes only when empty, and never a folder the user chose; the log folder
+    ; only when no log is left in it.
     RMDir "${MAKER_DIR}"
+    RMDir "${LOG_DIR}"
+    RMDir "${DATA_DIR}"
     DeleteRegKey HKLM "${UNINST_KEY}"
     ; A running dulvex-client or a program that has loaded the DLL keeps its file.
     ${If} ${FileExists} "$INSTDIR\${SRV_NAME}"

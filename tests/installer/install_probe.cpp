@@ -10,9 +10,12 @@
 //   install_probe hold-ident  creates the status block first (a service would then refuse to
 //                             serve) and keeps it until "release" or 60 s
 //   install_probe release     ends a running hold-ident
+//   install_probe dacl PATH   the DACL of a file or folder as the system reads it back (SDDL)
 //
 // Exit code 0 when the thing was found (or the action done), 1 when absent, 2 on bad usage.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -186,6 +189,26 @@ int Release()
     return 0;
 }
 
+int ShowDacl(const char* path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD rc = GetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                     nullptr, nullptr, &dacl, nullptr, &descriptor);
+    if (rc != ERROR_SUCCESS) {
+        printf("absent (%lu)\n", static_cast<unsigned long>(rc));
+        return 1;
+    }
+    char* text = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        printf("%s\n", text);
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -211,6 +234,8 @@ int main(int argc, char** argv)
         return HoldIdent();
     if (strcmp(what, "release") == 0)
         return Release();
-    fprintf(stderr, "usage: install_probe addr|service|pipe|ident|entry|eventsource|hold-ident|release\n");
+    if (strcmp(what, "dacl") == 0 && argc > 2)
+        return ShowDacl(argv[2]);
+    fprintf(stderr, "usage: install_probe addr|service|pipe|ident|entry|eventsource|hold-ident|release|dacl PATH\n");
     return 2;
 }

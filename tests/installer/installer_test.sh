@@ -90,6 +90,7 @@ trap cleanup EXIT
 instdir="$prefix/drive_c/Program Files/Dulvex/Dulvex Bridge"
 makerdir="$prefix/drive_c/Program Files/Dulvex"
 sysdir="$prefix/drive_c/windows/system32"
+datadir="$prefix/drive_c/ProgramData/Dulvex"
 winstdir='C:\Program Files\Dulvex\Dulvex Bridge'
 log="$prefix/drive_c/setup.log"
 
@@ -158,6 +159,7 @@ check_eq "bad addresses: no service" "absent (1060)" "$(probe service)"
 check_eq "bad addresses: no address value" "absent key" "$(probe addr)"
 check_eq "bad addresses: no Add/Remove entry" "absent" "$(probe entry)"
 check_absent "bad addresses: no program folder" "$makerdir"
+check_absent "bad addresses: no log folder" "$datadir"
 
 # --- A registration that fails is reported in the program's own words ----------------------
 # Another service that shows our service's name as its display name makes CreateService fail.
@@ -230,6 +232,9 @@ Publisher=Dulvex
 InstallLocation=$winstdir
 UninstallString=\"$winstdir\\Uninstall.exe\"" "$(probe entry)"
 check_eq "install: event source" "EventMessageFile=$winstdir\\DulvexSrv.exe" "$(probe eventsource)"
+# Wine keeps a DACL given at creation as mode bits: no Everyone entry is what can be read back.
+check_match "install: the log folder for SYSTEM and the administrators only" \
+    '^D:P?(\(A;OICI;FA;;;(SY|BA|S-1-5-21-0-0-0-1000)\))+$' "$(probe dacl 'C:\ProgramData\Dulvex\Logs')"
 
 # --- A refused address leaves the installation alone ----------------------------------------
 setup /ADDR=127.0.0.256
@@ -305,6 +310,7 @@ check_match "failed start: logged" "Installation failed: the service did not kee
 check_eq "failed start: no service" "absent (1060)" "$(probe service)"
 check_absent "failed start: no program folder" "$makerdir"
 check_absent "failed start: no applet" "$sysdir/DulvexCpl.cpl"
+check_absent "failed start: no log folder" "$datadir"
 check_eq "failed start: no Add/Remove entry" "absent" "$(probe entry)"
 check_eq "failed start: address restored" "$(addr_bytes 127.0.0.3)" "$(probe addr)"
 wine "$probe" release >/dev/null 2>&1 </dev/null
@@ -325,6 +331,7 @@ done
 check_eq "plain uninstall: service gone" "absent (1060)" "$(probe service)"
 check_eq "plain uninstall: Add/Remove entry gone" "absent" "$(probe entry)"
 check_absent "plain uninstall: program folder gone" "$makerdir"
+check_absent "plain uninstall: log folder gone" "$datadir"
 
 # --- A service registered by hand from another folder is taken over -------------------------
 mkdir -p "$prefix/drive_c/handinst"
