@@ -264,47 +264,48 @@ bool LogMessage(const char* format, ...)
     return Tracing;
 }
 
-bool WarnMessage(const char* format, ...)
+// Traces the line, and writes it as the record id (first string: prefix and the line, or the line
+// alone) when detached on the NT family. Whether tracing is on.
+static bool TraceAndReport(unsigned long id, const char* prefix, const char* format, va_list args)
 {
     if (format == nullptr || (!Tracing && !Detached()))
         return false;
-    va_list args;
     if (Tracing) {
-        va_start(args, format);
-        TracePiece(format, args);
-        va_end(args);
+        va_list copy;
+        va_copy(copy, args);
+        TracePiece(format, copy);
+        va_end(copy);
     }
-    char text[EVENT_TEXT_SIZE];
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (IsNtFamily() && !ConsoleDebug) {
-        char first[EVENT_FIRST_SIZE];
-        snprintf(first, sizeof first, "%s warning", ServiceName);
-        DiagWriteEvent(EVENT_APP_WARNING, first, text);
+    if (id != 0 && IsNtFamily() && !ConsoleDebug) {
+        char text[EVENT_TEXT_SIZE];
+        vsnprintf(text, sizeof text, format, args);
+        if (prefix == nullptr) {
+            DiagWriteEvent(id, text, nullptr);
+        } else {
+            char first[EVENT_FIRST_SIZE];
+            snprintf(first, sizeof first, "%s %s", ServiceName, prefix);
+            DiagWriteEvent(id, first, text);
+        }
     }
     return Tracing;
 }
 
+bool WarnMessage(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    bool tracing = TraceAndReport(EVENT_APP_WARNING, "warning", format, args);
+    va_end(args);
+    return tracing;
+}
+
 bool EventMessage(unsigned long id, const char* format, ...)
 {
-    if (format == nullptr || (!Tracing && !Detached()))
-        return false;
     va_list args;
-    if (Tracing) {
-        va_start(args, format);
-        TracePiece(format, args);
-        va_end(args);
-    }
-    if (IsNtFamily() && !ConsoleDebug) {
-        char text[EVENT_TEXT_SIZE];
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        if (id != 0)
-            DiagWriteEvent(id, text, nullptr);
-    }
-    return Tracing;
+    va_start(args, format);
+    bool tracing = TraceAndReport(id, nullptr, format, args);
+    va_end(args);
+    return tracing;
 }
 
 bool LogError(const char* label, long code)

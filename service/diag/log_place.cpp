@@ -1,6 +1,7 @@
 // The rules of a log's place; the facts come from log_place_win.cpp or log_place_posix.cpp.
 #include "log_place.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -96,4 +97,22 @@ bool LogFolderOf(const char* path, char* folder, size_t size)
     memcpy(folder, path, n);
     folder[n] = '\0';
     return true;
+}
+
+bool LogReparseOnTheWay(const char* dir, bool (*isReparse)(const char* folder), char* at, size_t size)
+{
+    char path[LOG_PATH_SIZE];
+    snprintf(path, sizeof path, "%s", dir);
+    for (;;) {
+        char up[LOG_PATH_SIZE];
+        if (!LogFolderOf(path, up, sizeof up) || strcmp(up, path) == 0)
+            return false;
+        if (isReparse(path)) {
+            snprintf(at, size, "%s", path);
+            return true;
+        }
+        if (strcmp(up, ".") == 0)
+            return false;
+        memcpy(path, up, sizeof up);
+    }
 }

@@ -91,6 +91,10 @@ int LogPlaceJudge(const LogPlaceFacts* facts, char* why, size_t whySize);
 // "C:\x.log"), "." for a bare name. false when it does not fit.
 bool LogFolderOf(const char* path, char* folder, size_t size);
 
+// The first folder from dir upward for which isReparse holds, into at (size bytes). A root is
+// never asked: no account could have made it (and Wine shows its Z: drive, a link to /, as one).
+bool LogReparseOnTheWay(const char* dir, bool (*isReparse)(const char* folder), char* at, size_t size);
+
 // A log's held folder; Handle is the platform's, 0 while none is held.
 struct LogPlace {
     intptr_t Handle;

@@ -14,26 +14,10 @@ namespace {
 
 int WhoOfUid(uid_t uid) { return uid == 0 ? LOG_WHO_SYSTEM : uid == geteuid() ? LOG_WHO_SELF : LOG_WHO_OTHER; }
 
-bool ReparseOnTheWay(const char* dir, char* at, size_t size)
+bool IsReparse(const char* path)
 {
-    char path[LOG_PATH_SIZE];
-    snprintf(path, sizeof path, "%s", dir);
-    for (;;) {
-        char up[LOG_PATH_SIZE];
-        if (!LogFolderOf(path, up, sizeof up))
-            return false;
-        // The root is never one an account could have made.
-        if (strcmp(up, path) == 0)
-            return false;
-        struct stat st;
-        if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-            snprintf(at, size, "%s", path);
-            return true;
-        }
-        if (strcmp(up, ".") == 0)
-            return false;
-        memcpy(path, up, sizeof up);
-    }
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 void AddAce(LogPlaceFacts* f, const char* who)
@@ -80,7 +64,7 @@ void ReadFileFacts(const char* path, LogPlaceFacts* f)
 int Examine(const char* dir, const char* file, int* keep, LogPlaceFacts* f, char* why, size_t whySize)
 {
     memset(f, 0, sizeof *f);
-    if (ReparseOnTheWay(dir, f->ReparseAt, sizeof f->ReparseAt)) {
+    if (LogReparseOnTheWay(dir, IsReparse, f->ReparseAt, sizeof f->ReparseAt)) {
         f->FolderFound = true;
         f->FolderReparse = strcmp(f->ReparseAt, dir) == 0;
         return LogPlaceJudge(f, why, whySize);

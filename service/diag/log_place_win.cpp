@@ -95,28 +95,10 @@ void SddlWithSelf(char* out, size_t size, const char* base, const char* inherit)
     CloseHandle(token);
 }
 
-// The first folder from dir upward that is a reparse point, into at.
-bool ReparseOnTheWay(const char* dir, char* at, size_t size)
+bool IsReparse(const char* path)
 {
-    char path[LOG_PATH_SIZE];
-    snprintf(path, sizeof path, "%s", dir);
-    for (;;) {
-        char up[LOG_PATH_SIZE];
-        if (!LogFolderOf(path, up, sizeof up))
-            return false;
-        // A drive's root is never one an account could have made (Wine shows its Z: drive,
-        // a link to /, as one).
-        if (strcmp(up, path) == 0)
-            return false;
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            snprintf(at, size, "%s", path);
-            return true;
-        }
-        if (strcmp(up, ".") == 0)
-            return false;
-        memcpy(path, up, sizeof up);
-    }
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 HANDLE OpenFolder(const char* dir, DWORD access)
@@ -208,7 +190,7 @@ void ReadFileFacts(const char* path, LogPlaceFacts* f)
 int Examine(const char* dir, const char* file, DWORD access, HANDLE* keep, LogPlaceFacts* f, char* why, size_t whySize)
 {
     memset(f, 0, sizeof *f);
-    if (ReparseOnTheWay(dir, f->ReparseAt, sizeof f->ReparseAt)) {
+    if (LogReparseOnTheWay(dir, IsReparse, f->ReparseAt, sizeof f->ReparseAt)) {
         f->FolderFound = true;
         f->FolderReparse = strcmp(f->ReparseAt, dir) == 0;
         return LogPlaceJudge(f, why, whySize);
