@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "addr_rule.h"
+#include "recovery.h"
 
 namespace {
 
@@ -30,8 +31,6 @@ const char SERVICE_NAME[] = "DulvexService";
 const char CONFIG_KEY[] = "Software\\Varnok\\PaymentTermService";
 const char CLIENTS_VALUE[] = "ClientAccounts";
 const char MAKER_KEY[] = "Software\\Varnok";
-constexpr DWORD RESTART_DELAY_MS = 5000;
-constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 constexpr size_t LOG_LINE_SIZE = 1200;
 // A stopped service's process ends within a second; 30 s covers a loaded PC.
 constexpr DWORD SERVICE_EXIT_WAIT_MS = 30000;
@@ -244,13 +243,6 @@ extern "C" __declspec(dllexport) UINT __stdcall DulvexRemoveSettings(MSIHANDLE i
 // MsiServiceConfigFailureActions row. 0 or the Win32 error.
 extern "C" __declspec(dllexport) DWORD __stdcall DulvexSetRecovery()
 {
-    SC_ACTION actions[] = {{SC_ACTION_RESTART, RESTART_DELAY_MS},
-                           {SC_ACTION_RESTART, RESTART_DELAY_MS},
-                           {SC_ACTION_NONE, 0}};
-    SERVICE_FAILURE_ACTIONSA failure = {};
-    failure.dwResetPeriod = FAILURE_RESET_SECONDS;
-    failure.cActions = sizeof actions / sizeof actions[0];
-    failure.lpsaActions = actions;
     DWORD rc = ERROR_SUCCESS;
     SC_HANDLE service = nullptr;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -258,7 +250,7 @@ extern "C" __declspec(dllexport) DWORD __stdcall DulvexSetRecovery()
         return GetLastError();
     // A restart action needs the right to start the service, not only to change it.
     service = OpenServiceA(manager, SERVICE_NAME, SERVICE_CHANGE_CONFIG | SERVICE_START);
-    if (service == nullptr || !ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
+    if (service == nullptr || !SetRecoveryActions(service))
         rc = GetLastError();
     if (service != nullptr)
         CloseServiceHandle(service);

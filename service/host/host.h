@@ -36,8 +36,6 @@ void RunLegacyService(int argc, char** argv);
 
 // Install and remove.
 void InstallService();
-// The recovery actions -install sets: two restarts after a failure, the count reset after a day.
-BOOL SetRecoveryActions(SC_HANDLE service);
 void RemoveService();
 void InstallLegacyService();
 void RemoveLegacyService();

@@ -4,6 +4,7 @@
 #include "debug.h"
 #include "debug_os.h"
 #include "host.h"
+#include "recovery.h"
 
 namespace {
 
@@ -18,13 +19,6 @@ const char RUN_SERVICES_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\R
 const char SERVICE_DESCRIPTION_TEXT[] = "Varnok Payment Terminal Service for Win32";
 // The platform's list form: NUL-terminated names ended by an empty name.
 const char SERVICE_DEPENDENCIES[] = "EventLog\0tcpip\0";
-
-// Recovery: the service manager restarts the service after RESTART_DELAY_MS on its first and
-// second failure and then leaves it stopped (a third action, none: the manager repeats the last
-// action for every later failure), until a day without failure resets the count, so that a
-// service that keeps failing does not restart for ever.
-constexpr DWORD RESTART_DELAY_MS = 5000;
-constexpr DWORD FAILURE_RESET_SECONDS = 24 * 60 * 60;
 
 char ErrorTextBuffer[ERROR_TEXT_SIZE];
 
@@ -46,20 +40,6 @@ bool GetModulePath(char* path, DWORD size, DWORD* length)
 }
 
 } // namespace
-
-BOOL SetRecoveryActions(SC_HANDLE service)
-{
-    SC_ACTION actions[3] = {
-        {SC_ACTION_RESTART, RESTART_DELAY_MS},
-        {SC_ACTION_RESTART, RESTART_DELAY_MS},
-        {SC_ACTION_NONE, 0},
-    };
-    SERVICE_FAILURE_ACTIONSA failure = {};
-    failure.dwResetPeriod = FAILURE_RESET_SECONDS;
-    failure.cActions = sizeof actions / sizeof actions[0];
-    failure.lpsaActions = actions;
-    return ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
-}
 
 char* SystemErrorText(char* buffer, DWORD size)
 {
