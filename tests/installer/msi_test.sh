@@ -55,11 +55,18 @@ msiexec() { # log-name, then msiexec's arguments
     return "$rc"
 }
 # The prefix is a copy of the build's shared one, where earlier tests may have left the service's
-# key: "nothing left behind" is judged against a machine that never had it.
+# key, its event source, its service entry or files: "nothing left behind" is judged against a
+# machine that never had any of them.
 for try in 1 2 3; do
     $DULVEX_WINE reg delete 'HKLM\Software\Varnok' /f </dev/null >/dev/null 2>&1
-    $DULVEX_WINE reg query 'HKLM\Software\Varnok' </dev/null >/dev/null 2>&1 || break
+    $DULVEX_WINE reg delete "$eventkey" /f </dev/null >/dev/null 2>&1
+    $DULVEX_WINE sc delete DulvexService </dev/null >/dev/null 2>&1
+    if ! $DULVEX_WINE reg query 'HKLM\Software\Varnok' </dev/null >/dev/null 2>&1 &&
+        ! $DULVEX_WINE reg query "$eventkey" </dev/null >/dev/null 2>&1; then
+        break
+    fi
 done
+rm -rf "$makerdir" "$datadir" "$sysdir/DulvexCpl.cpl"
 reg_value() { # key value -> the data as reg query prints it, or "absent"
     local out
     out=$(w reg query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p")
