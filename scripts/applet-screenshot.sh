@@ -86,17 +86,25 @@ export DISPLAY=$display
 # The Control Panel program opens the dialog of a library that holds one entry at once.
 $run control.exe "Z:${cpl//\//\\}" >/dev/null 2>&1 </dev/null 8>&- &
 applet=$!
-# Wait for the dialog's window to appear, then for one state refresh to have run.
-for _ in $(seq 100); do
-    xwininfo -root -tree 2>/dev/null | grep -q '"Varnok Payment Terminal Service Configuration"' && break
+# Wait for the dialog's window to appear (a cold prefix takes seconds), then for one state
+# refresh to have run.
+shown=0
+for _ in $(seq 300); do
+    xwininfo -root -tree 2>/dev/null | grep -q '"Varnok Payment Terminal Service Configuration"' && { shown=1; break; }
     sleep 0.1
 done
+[ "$shown" -eq 1 ] || { echo "applet-screenshot: the applet's dialog did not appear in 30 s" >&2; exit 1; }
 sleep 1
 
 shot=$(mktemp --suffix=.png)
 import -window root "$shot"
 # Nothing but the dialog is drawn on the black root window: trimming leaves the dialog.
-convert "$shot" -trim +repage "$out"
+trimmed=$(mktemp --suffix=.png)
+convert "$shot" -trim +repage "$trimmed"
 rm -f "$shot"
+# A root window with nothing drawn trims to one pixel: never leave that as the picture.
+width=$(identify -format '%w' "$trimmed" 2>/dev/null || echo 0)
+[ "${width:-0}" -ge 100 ] || { rm -f "$trimmed"; echo "applet-screenshot: the picture came out empty" >&2; exit 1; }
+mv "$trimmed" "$out"
 $run taskkill.exe /IM control.exe >/dev/null 2>&1 </dev/null || true
 echo "applet-screenshot: wrote $out"
